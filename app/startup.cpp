@@ -1,0 +1,96 @@
+#include "app/startup.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+#include <util/base.h>
+#include <util/platform.h>
+
+#include "logging/config-path.h"
+#include "logging/log-file.h"
+#include "logging/log-handler.h"
+
+namespace {
+
+[[noreturn]] void FailStartup(const char *message)
+{
+	blog(LOG_ERROR, "%s", message);
+	RestoreConsoleHandler();
+	std::exit(-1);
+}
+
+void CheckOptions(const ScannedOptions &scan)
+{
+	if (scan.user_id == 0 || scan.member_id < 0)
+		FailStartup("init user info error!");
+	if (!scan.has_cipher_key || scan.cipher_key.size() != 16)
+		FailStartup("invalid cipher key!");
+	if (!scan.has_record_dir || scan.record_dir.size() < 2)
+		FailStartup("init record_dir error!");
+}
+
+LaunchOptions MakeLaunchOptions(const ScannedOptions &scan)
+{
+	LaunchOptions options;
+	options.user_id = scan.user_id;
+	options.member_id = scan.member_id;
+	options.check_interval = scan.check_interval > 0 ? scan.check_interval
+							 : 0;
+	options.landing_server_time =
+		scan.landing_server_time > 0 ? scan.landing_server_time : 0;
+	options.record_dir = scan.record_dir;
+	options.cipher_key = scan.cipher_key;
+	return options;
+}
+
+} // namespace
+
+bool EnsureLogDirectory(const std::string &log_dir)
+{
+	const std::string path = ConfigPath(log_dir);
+	if (!path.empty()) {
+		if (os_dir_t *listing = os_opendir(path.c_str())) {
+			os_closedir(listing);
+			return true;
+		}
+		blog(LOG_INFO, "logDir %s not exist", path.c_str());
+	}
+	if (path.empty() || os_mkdirs(path.c_str()) == MKDIR_ERROR) {
+		blog(LOG_ERROR, "mkdir logDir %s fail", path.c_str());
+		std::fputs("make log dir fail\n", stdout);
+		std::fflush(stdout);
+		return false;
+	}
+	return true;
+}
+
+int VorlixMain(int argc, char **argv)
+{
+	SaveConsoleHandler();
+
+	const ScannedOptions scan = ScanOptions(argc, argv);
+	if (scan.outcome == ScannedOptions::Outcome::Help) {
+		PrintHelp();
+		std::exit(0);
+	}
+	if (scan.outcome == ScannedOptions::Outcome::Unrecognised)
+		std::exit(0);
+
+	if (!scan.has_log_dir) {
+		std::fputs("input log dir!!\n", stdout);
+		std::fflush(stdout);
+		std::exit(-1);
+	}
+	if (!EnsureLogDirectory(scan.log_dir))
+		std::exit(-1);
+
+	std::fstream log_stream;
+	OpenLogFile(log_stream, scan.log_dir);
+
+	CheckOptions(scan);
+	blog(LOG_INFO, "Command Line Arguments: %s",
+	     CommandLineEcho(argc, argv, scan).c_str());
+
+	const LaunchOptions options = MakeLaunchOptions(scan);
+	return RunApplication(argc, argv, options, log_stream);
+}

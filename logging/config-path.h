@@ -1,0 +1,15 @@
+#pragma once
+// Resolution of the names the program is given (log and record directories)
+// below the user's application-data folder.
+#include <string>
+
+// The application-data folder, a separator and `name`, as libobs resolves it.
+// On POSIX every backslash becomes "/", so that "a\b" names folder a with
+// sub-folder b for every file operation, as it does on Windows. A set but
+// empty XDG_CONFIG_HOME counts as unset. Returns an empty string when no
+// application-data folder can be found (no HOME either).
+std::string ConfigPath(const std::string &name);
+
+// Turns the separators of a resolved path into the platform's own ("\" and
+// "/" both become "/" on POSIX; unchanged on Windows).
+std::string NativeSeparators(std::string path);

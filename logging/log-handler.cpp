@@ -1,0 +1,144 @@
+#include "logging/log-handler.h"
+#include "platform/platform.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <mutex>
+#include <ostream>
+
+
+log_handler_t savedConsoleHandler = nullptr;
+
+namespace {
+
+constexpr int kRepeatsWritten = 30;
+constexpr int kSumTolerance = 765;
+constexpr size_t kMessageLimit = 4095; // includes the terminating zero
+
+// The repeated-entry filter state; only touched under filterMutex().
+const char *lastFormat = nullptr;
+int32_t lastSum = 0;
+int32_t repeatCount = 0;
+
+std::mutex &filterMutex()
+{
+	// Created on first use (thread-safe since C++11), destroyed at exit.
+	static std::mutex mutex;
+	return mutex;
+}
+
+// Serialises whole lines, so lines from several threads never interleave.
+std::mutex &streamMutex()
+{
+	static std::mutex mutex;
+	return mutex;
+}
+
+void WriteLine(std::ostream &stream, const std::string &prefix,
+	       const char *text, size_t length)
+{
+	std::lock_guard<std::mutex> guard(streamMutex());
+	stream << prefix;
+	stream.write(text, static_cast<std::streamsize>(length));
+	stream << std::endl;
+}
+
+int32_t ByteSum(const char *text)
+{
+	int32_t sum = 0;
+	for (const char *p = text; *p; ++p)
+		sum += static_cast<int8_t>(*p);
+	return sum;
+}
+
+} // namespace
+
+void SaveConsoleHandler()
+{
+	void *unused = nullptr;
+	base_get_log_handler(&savedConsoleHandler, &unused);
+}
+
+void RestoreConsoleHandler()
+{
+	base_set_log_handler(nullptr, nullptr);
+}
+
+std::string LogTimeString()
+{
+	const uint64_t units = platform::WallClock100ns();
+	const uint64_t seconds = units / 10000000u;
+	std::tm local{};
+	platform::LocalTime(static_cast<int64_t>(seconds), &local);
+
+	char buffer[80];
+	size_t length = strftime(buffer, sizeof(buffer), "%X", &local);
+	if (length != 0 && sizeof(buffer) - length > 5) {
+		const unsigned millis = static_cast<unsigned>(
+			(units - seconds * 10000000u) /
+			10000u);
+		snprintf(buffer + length, sizeof(buffer) - length, ".%03u",
+			 millis);
+	} else if (length == 0) {
+		buffer[0] = '\0';
+	}
+	return buffer;
+}
+
+bool IsRepeatedLogEntry(std::ostream &stream, const char *format,
+			const char *text)
+{
+	const int32_t sum = ByteSum(text);
+	std::lock_guard<std::mutex> guard(filterMutex());
+
+	if (format == lastFormat && std::abs(sum - lastSum) < kSumTolerance) {
+		const int32_t old = repeatCount;
+		repeatCount = old + 1;
+		return old >= kRepeatsWritten;
+	}
+
+	if (repeatCount > kRepeatsWritten) {
+		std::lock_guard<std::mutex> line(streamMutex());
+		stream << LogTimeString() << ": Last log entry repeated for "
+		       << (repeatCount - kRepeatsWritten) << " more lines"
+		       << std::endl;
+	}
+	lastFormat = format;
+	lastSum = sum;
+	repeatCount = 0;
+	return false;
+}
+
+void FileLogHandler(int level, const char *format, va_list args, void *param)
+{
+	char text[4096];
+	va_list console_args;
+	va_copy(console_args, args);
+	vsnprintf(text, kMessageLimit, format, args);
+
+	// Debian's libobs prints debug entries on the console as well; they are
+	// meant for neither the file nor the console.
+	if (savedConsoleHandler && level != LOG_DEBUG)
+		savedConsoleHandler(level, format, console_args, nullptr);
+	va_end(console_args);
+
+	if (level > LOG_INFO)
+		return;
+	auto &stream = *static_cast<std::ostream *>(param);
+	if (IsRepeatedLogEntry(stream, format, text))
+		return;
+
+	const std::string prefix = LogTimeString() + ": ";
+	const char *line = text;
+	while (const char *lf = std::strchr(line, '\n')) {
+		size_t length = static_cast<size_t>(lf - line);
+		if (length > 0 && line[length - 1] == '\r')
+			--length;
+		WriteLine(stream, prefix, line, length);
+		line = lf + 1;
+	}
+	WriteLine(stream, prefix, line, std::strlen(line));
+}

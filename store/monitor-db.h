@@ -1,0 +1,25 @@
+#pragma once
+// The per-user activity database: one row per sample in monitor_detail.
+#include <string>
+
+#include <QSqlDatabase>
+#include <QSqlError>
+
+// Name of the one Qt SQL connection of the program.
+extern const char *const kMonitorConnection; // "monitor_connection"
+extern const char *const kCreateTableSql;
+extern const char *const kInsertSql;
+
+// The relative part "<record_dir>\<user_id>.6.mon.db" (at most 127 bytes) and
+// the full path below the application-data folder ("/" on POSIX).
+std::string MonitorDbRelativePath(const std::string &record_dir, int user_id);
+std::string MonitorDbPath(const std::string &record_dir, int user_id);
+
+// Writes WindowMonitor::ActiveInfo as one row; logs why when it cannot.
+void WriteActiveInfo();
+
+// Inserts the current sample through `db`; returns the insert's error.
+QSqlError InsertTable(QSqlDatabase &db);
+
+// Removes the registered connection (the monitor's stop).
+void RemoveMonitorConnection();
