@@ -1,0 +1,266 @@
+// The file log handler: line splitting, levels, the repeated-entry filter and
+// several threads at once, written into a string stream.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdarg>
+#include <regex>
+#include <sstream>
+#include <thread>
+
+#include "logging/log-handler.h"
+#include "tests/support/test-support.h"
+
+using testing_support::SplitLines;
+
+namespace {
+
+struct ConsoleEntry {
+	int level;
+	std::string text;
+};
+std::vector<ConsoleEntry> console;
+
+void RecordConsole(int level, const char *format, va_list args, void *)
+{
+	char text[8192];
+	vsnprintf(text, sizeof(text), format, args);
+	console.push_back({level, text});
+}
+
+void Log(std::ostream &stream, int level, const char *format, ...)
+{
+	va_list args;
+	va_start(args, format);
+	FileLogHandler(level, format, args, &stream);
+	va_end(args);
+}
+
+// Every line must carry the time prefix; returns the lines without it.
+std::vector<std::string> Lines(const std::stringstream &stream)
+{
+	static const std::regex prefix(R"(^\d\d:\d\d:\d\d\.\d\d\d: )");
+	std::vector<std::string> lines;
+	for (const auto &line : SplitLines(stream.str())) {
+		std::smatch m;
+		EXPECT_TRUE(std::regex_search(line, m, prefix)) << line;
+		lines.push_back(m.suffix());
+	}
+	return lines;
+}
+
+class LogHandler : public ::testing::Test {
+protected:
+	void SetUp() override
+	{
+		savedConsoleHandler = RecordConsole;
+		console.clear();
+		// End whatever run an earlier test left, on a scratch stream.
+		static const char reset[] = "reset %d";
+		std::stringstream scratch;
+		Log(scratch, LOG_INFO, reset, ++resets_);
+		Log(scratch, LOG_INFO, reset, ++resets_ + 100000);
+		console.clear();
+	}
+	std::stringstream file;
+	static int resets_;
+};
+int LogHandler::resets_ = 0;
+
+} // namespace
+
+TEST_F(LogHandler, SplitsTextIntoOneLinePerLineFeed)
+{
+	const struct {
+		const char *text;
+		std::vector<std::string> lines;
+	} cases[] = {
+		{"a\r\nb", {"a", "b"}},
+		{"\na\nb", {"", "a", "b"}},
+		{"a\n", {"a", ""}},
+		{"", {""}},
+		{"a\rb", {"a\rb"}},
+		{"\r\n", {"", ""}},
+		{"x\r\r\ny", {"x\r", "y"}},
+	};
+	for (const auto &c : cases) {
+		std::stringstream out;
+		static const char format[] = "%s";
+		Log(out, LOG_INFO, format, c.text);
+		// a different call site, so the next case is never a repeat
+		Log(out, LOG_INFO, "--");
+		auto lines = Lines(out);
+		lines.pop_back();
+		EXPECT_EQ(lines, c.lines) << "input: " << c.text;
+	}
+}
+
+TEST_F(LogHandler, LinesOfOneEntryShareOnePrefix)
+{
+	Log(file, LOG_INFO, "%s", "one\ntwo\nthree");
+	const auto raw = SplitLines(file.str());
+	ASSERT_EQ(raw.size(), 3u);
+	EXPECT_EQ(raw[0].substr(0, 14), raw[2].substr(0, 14));
+}
+
+TEST_F(LogHandler, LongTextIsCutAtTheFormattingLimit)
+{
+	const std::string text(5000, 'q');
+	Log(file, LOG_INFO, "%s", text.c_str());
+	EXPECT_EQ(Lines(file), std::vector<std::string>{std::string(4094, 'q')});
+}
+
+TEST_F(LogHandler, LevelsDecideBetweenFileAndConsole)
+{
+	Log(file, LOG_DEBUG, "debug %d", 1);
+	Log(file, LOG_WARNING, "warn %d", 2);
+	Log(file, LOG_ERROR, "err %d", 3);
+	Log(file, LOG_INFO, "info %d", 4);
+	EXPECT_EQ(Lines(file),
+		  (std::vector<std::string>{"warn 2", "err 3", "info 4"}));
+	ASSERT_EQ(console.size(), 3u);
+	EXPECT_EQ(console[0].level, LOG_WARNING);
+	EXPECT_EQ(console[0].text, "warn 2");
+	EXPECT_EQ(console[1].level, LOG_ERROR);
+	EXPECT_EQ(console[2].level, LOG_INFO);
+}
+
+TEST_F(LogHandler, DebugEntriesDoNotEndARunOfRepeats)
+{
+	static const char same[] = "same %d";
+	for (int i = 0; i < 35; ++i) {
+		Log(file, LOG_INFO, same, 1);
+		Log(file, LOG_DEBUG, "noise");
+	}
+	Log(file, LOG_INFO, "next");
+	const auto lines = Lines(file);
+	ASSERT_EQ(lines.size(), 33u);
+	EXPECT_EQ(lines[31], "Last log entry repeated for 4 more lines");
+}
+
+TEST_F(LogHandler, RepeatFilterWritesThirtyOneLinesThenSummarises)
+{
+	static const char same[] = "tick %d";
+	const struct {
+		int calls;
+		int lines_of_run;
+		const char *summary; // nullptr: none
+	} cases[] = {
+		{31, 31, nullptr},
+		{32, 31, "Last log entry repeated for 1 more lines"},
+		{40, 31, "Last log entry repeated for 9 more lines"},
+		{5, 5, nullptr},
+	};
+	for (const auto &c : cases) {
+		std::stringstream out;
+		console.clear();
+		for (int i = 0; i < c.calls; ++i)
+			Log(out, LOG_INFO, same, 7);
+		Log(out, LOG_INFO, "different %d", c.calls);
+		auto lines = Lines(out);
+		EXPECT_EQ(lines.back(), "different " + std::to_string(c.calls));
+		lines.pop_back();
+		if (c.summary) {
+			EXPECT_EQ(lines.back(), c.summary);
+			lines.pop_back();
+		}
+		EXPECT_EQ(static_cast<int>(lines.size()), c.lines_of_run)
+			<< c.calls << " calls";
+		// the console sees every call
+		EXPECT_EQ(static_cast<int>(console.size()), c.calls + 1);
+	}
+}
+
+TEST_F(LogHandler, EqualTextsFromTwoCallSitesAreNotRepeats)
+{
+	static const char siteA[] = "same text";
+	static const char siteB[] = "same text";
+	ASSERT_NE(static_cast<const void *>(siteA),
+		  static_cast<const void *>(siteB));
+	for (int i = 0; i < 40; ++i) {
+		Log(file, LOG_INFO, siteA);
+		Log(file, LOG_INFO, siteB);
+	}
+	EXPECT_EQ(Lines(file).size(), 80u);
+}
+
+TEST_F(LogHandler, ToleranceIsMeasuredFromTheRunsFirstEntry)
+{
+	static const char site[] = "%s";
+	// byte sums: first entry 0 (empty); each later one adds 'a' (97) per char
+	std::stringstream out;
+	Log(out, LOG_INFO, site, "");                    // sum 0, run starts
+	for (int i = 0; i < 30; ++i)
+		Log(out, LOG_INFO, site, "aaaaaaa");     // 679 < 765: repeats
+	Log(out, LOG_INFO, site, "aaaaaaa");             // 32nd: suppressed
+	Log(out, LOG_INFO, site, "aaaaaaaa");            // 776 >= 765: new run
+	auto lines = Lines(out);
+	ASSERT_EQ(lines.size(), 33u);
+	EXPECT_EQ(lines[31], "Last log entry repeated for 1 more lines");
+	EXPECT_EQ(lines[32], "aaaaaaaa");
+
+	// 764 away still counts as a repeat, 765 does not.
+	std::stringstream edge;
+	Log(edge, LOG_INFO, site, "");                    // reference sum 0
+	std::string s764(7, 'a');                         // 679
+	s764 += std::string(1, static_cast<char>(85));    // + 85 = 764
+	std::string s765(7, 'a');
+	s765 += std::string(1, static_cast<char>(86));    // 765
+	Log(edge, LOG_INFO, site, s764.c_str());
+	for (int i = 0; i < 40; ++i)
+		Log(edge, LOG_INFO, site, s764.c_str());
+	EXPECT_EQ(Lines(edge).size(), 31u); // 764 is within the tolerance
+	Log(edge, LOG_INFO, site, s765.c_str());
+	lines = Lines(edge);
+	ASSERT_EQ(lines.size(), 33u); // 765 is not: summary and the new entry
+	EXPECT_EQ(lines[31], "Last log entry repeated for 11 more lines");
+}
+
+TEST_F(LogHandler, NegativeBytesCountAsSignedInTheSum)
+{
+	static const char site[] = "%s";
+	// "\xff" is -1 as a signed byte, so its sum is far from 255 * 3.
+	Log(file, LOG_INFO, site, "\xff\xff\xff");       // sum -3
+	for (int i = 0; i < 35; ++i)
+		Log(file, LOG_INFO, site, "\x01\x01\x01"); // sum 3: repeats
+	EXPECT_EQ(Lines(file).size(), 31u);
+}
+
+TEST_F(LogHandler, ThreadsLoggingAtOnceNeverTearLines)
+{
+	savedConsoleHandler = nullptr; // the recorder is not thread-safe
+	constexpr int kThreads = 4, kEntries = 2000;
+	std::atomic<bool> go{false};
+	std::vector<std::thread> threads;
+	for (int t = 0; t < kThreads; ++t)
+		threads.emplace_back([&, t] {
+			while (!go)
+				std::this_thread::yield();
+			for (int i = 0; i < kEntries; ++i)
+				Log(file, i % 2 ? LOG_WARNING : LOG_INFO,
+				    "thread %d entry %05d %s\nsecond line %d", t,
+				    i, i % 2 ? "zzzzzzzzzzzz" : "", t);
+		});
+	go = true;
+	for (auto &thread : threads)
+		thread.join();
+
+	static const std::regex first(
+		R"(thread \d entry \d{5} (zzzzzzzzzzzz)?)");
+	static const std::regex second(R"(second line \d)");
+	int firsts = 0;
+	for (const auto &line : Lines(file)) {
+		if (std::regex_match(line, first))
+			++firsts;
+		else if (!std::regex_match(line, second) &&
+			 line.rfind("Last log entry repeated for ", 0) != 0)
+			ADD_FAILURE() << "torn line: " << line;
+	}
+	EXPECT_GT(firsts, kThreads * kEntries / 2);
+}
+
+TEST(LogTimeString, HasTheTimeOfDayWithMilliseconds)
+{
+	EXPECT_TRUE(std::regex_match(LogTimeString(),
+				     std::regex(R"(\d\d:\d\d:\d\d\.\d\d\d)")));
+}
