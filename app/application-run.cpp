@@ -1,9 +1,50 @@
 #include "app/startup.h"
 
-#include "logging/log-handler.h"
+#include <cstdlib>
 
-int RunApplication(int &, char **, const LaunchOptions &, std::fstream &)
+#include <QByteArray>
+#include <QCoreApplication>
+
+#include <util/base.h>
+
+#include "app/monitor-app.h"
+#include "logging/log-handler.h"
+#include "platform/platform.h"
+
+namespace {
+
+// Qt is told where to look for plugins before the application object
+// exists: the program's own folder, never the current directory, where
+// anyone could plant a platform or SQL driver plugin.
+void PrepareQt()
 {
+	const std::string dir = platform::ExecutableDirectory();
+	if (!dir.empty())
+		QCoreApplication::addLibraryPath(QString::fromStdString(dir));
+	QCoreApplication::setAttribute(Qt::AA_PluginApplication, true);
+	// The program shows no window: Qt needs no display of its own.
+	if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+		qputenv("QT_QPA_PLATFORM", "offscreen");
+}
+
+} // namespace
+
+int RunApplication(int &argc, char **argv, const LaunchOptions &options,
+		   std::fstream &log_stream)
+{
+	PrepareQt();
+	// Never destroyed: the lock is released only by the end of the process.
+	auto *app = new MonitorApp(argc, argv);
+	if (!app->startMonitor(options)) {
+		blog(LOG_ERROR, "monitor thread start fail");
+		RestoreConsoleHandler();
+		std::exit(-1);
+	}
+	QObject::connect(app, SIGNAL(aboutToQuit()), app, SLOT(stopMonitor()));
+	InstallSignalHandler(app);
+
+	const int result = app->exec();
 	RestoreConsoleHandler();
-	return 0;
+	log_stream.close();
+	return result;
 }

@@ -66,3 +66,17 @@ CreateResult CreateFileExclusively(const char *path)
 }
 
 } // namespace platform
+
+namespace platform {
+
+std::string ExecutableDirectory()
+{
+	char path[4096];
+	const ssize_t n = readlink("/proc/self/exe", path, sizeof(path) - 1);
+	if (n <= 0)
+		return std::string();
+	const std::string exe(path, static_cast<size_t>(n));
+	return exe.substr(0, exe.rfind('/'));
+}
+
+} // namespace platform

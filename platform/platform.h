@@ -5,6 +5,7 @@
 // the callers.
 #include <cstdint>
 #include <ctime>
+#include <string>
 
 namespace platform {
 
@@ -96,5 +97,13 @@ void FreeLibraryHandle(LibraryHandle library);
 
 // File name of the companion input-hook library on this OS.
 const char *HookLibraryName();
+
+} // namespace platform
+
+namespace platform {
+
+// Absolute path of the folder holding the running executable; empty if it
+// cannot be found.
+std::string ExecutableDirectory();
 
 } // namespace platform

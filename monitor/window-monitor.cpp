@@ -1,0 +1,210 @@
+#include "monitor/window-monitor.h"
+
+#include <algorithm>
+
+#include <QCoreApplication>
+#include <QString>
+
+#include <util/base.h>
+#include <util/platform.h>
+
+#include "logging/config-path.h"
+#include "store/monitor-db.h"
+
+namespace {
+
+// Reads: "未关注鼠标键盘无响应情况!" (no mouse or keyboard activity seen),
+// kept in GBK as the log has always carried it.
+const char kNoInputNotice[] =
+	"\xce\xb4\xb9\xd8\xd7\xa2\xca\xf3\xb1\xea\xbc\xfc\xc5\xcc\xce\xde"
+	"\xcf\xec\xd3\xa6\xc7\xe9\xbf\xf6!";
+
+constexpr int kTextUnits = 150;
+constexpr int kMaxCount = kTextUnits - 1;
+
+const char16_t kDash[] = u"-";
+
+bool IsHighSurrogate(char16_t unit)
+{
+	return unit >= 0xD800 && unit <= 0xDBFF;
+}
+
+// Copies a terminated UTF-16 text into a buffer of kTextUnits units, at most
+// kMaxCount of them, never leaving half of a surrogate pair at the end.
+void CopyText(char16_t *buffer, const char16_t *text)
+{
+	int n = 0;
+	while (n < kMaxCount && text[n])
+		++n;
+	if (n == kMaxCount && text[n] && IsHighSurrogate(text[n - 1]))
+		--n;
+	std::copy(text, text + n, buffer);
+	std::fill(buffer + n, buffer + kTextUnits, u'\0');
+}
+
+// The executable's file name of process `pid`, or "-" when it is unknown.
+void ReadProcessName(uint32_t pid, char16_t *buffer)
+{
+	platform::ProcessSnapshot *snapshot = platform::OpenProcessSnapshot();
+	if (!snapshot) {
+		platform::DebugOutput(u"CreateToolhelp32Snapshot失败\n");
+		CopyText(buffer, kDash);
+		return;
+	}
+	platform::ProcessEntry entry{};
+	for (bool more = platform::FirstProcess(snapshot, &entry); more;
+	     more = platform::NextProcess(snapshot, &entry)) {
+		if (entry.pid == pid) {
+			CopyText(buffer, entry.exe_file);
+			platform::CloseProcessSnapshot(snapshot);
+			return;
+		}
+	}
+	platform::CloseProcessSnapshot(snapshot);
+	CopyText(buffer, kDash);
+}
+
+QByteArray Utf8(const char16_t *text)
+{
+	return QString::fromUtf16(text).toUtf8();
+}
+
+void ReadForegroundWindow(platform::WindowHandle window)
+{
+	char16_t title[kTextUnits] = {};
+	platform::WindowTitle(window, title, kMaxCount);
+	if (title[0] == u'\0')
+		CopyText(title, kDash);
+
+	char16_t process[kTextUnits] = {};
+	const uint32_t pid = platform::WindowProcessId(window);
+	if (pid == 0)
+		CopyText(process, kDash);
+	else
+		ReadProcessName(pid, process);
+
+	ActiveInfoRecord &info = SharedSample::ActiveInfo;
+	std::copy(title, title + kMaxCount, info.title);
+	std::copy(process, process + kMaxCount, info.process);
+	info.last_window = window;
+	blog(LOG_INFO, "CheckActiveWindow window_title:%s window_process:%s",
+	     Utf8(info.title).constData(), Utf8(info.process).constData());
+}
+
+} // namespace
+
+WindowMonitor::LastActiveTimeFn WindowMonitor::get_last_active_time = nullptr;
+
+bool CheckActiveWindow(platform::WindowHandle window, std::intptr_t)
+{
+	if (window != platform::ForegroundWindow())
+		return true;
+	if (window != SharedSample::ActiveInfo.last_window)
+		ReadForegroundWindow(window);
+	WriteActiveInfo();
+	return true;
+}
+
+WindowMonitor::WindowMonitor() : QObject(nullptr) {}
+
+WindowMonitor::~WindowMonitor()
+{
+	delete timer.data();
+	timer.clear();
+	if (hook_module)
+		platform::FreeLibraryHandle(hook_module);
+}
+
+void WindowMonitor::SetCheckInterval(int32_t seconds)
+{
+	if (seconds < 10)
+		check_interval = seconds;
+}
+
+bool WindowMonitor::WindowMonitorStart()
+{
+	blog(LOG_INFO, "into WindowMonitorStart");
+
+	const std::string dir = ConfigPath(record_dir);
+	os_dir_t *listing = dir.empty() ? nullptr : os_opendir(dir.c_str());
+	if (listing) {
+		os_closedir(listing);
+	} else {
+		blog(LOG_INFO, "dbDir %s not exist", dir.c_str());
+		if (dir.empty() || os_mkdirs(dir.c_str()) == MKDIR_ERROR) {
+			blog(LOG_ERROR, "mkdir dbDir %s fail", dir.c_str());
+			return false;
+		}
+	}
+
+	const char *library = platform::HookLibraryName();
+	hook_module = platform::LoadLibraryByName(library);
+	if (!hook_module) {
+		blog(LOG_ERROR, "get module %s fail", library);
+		return false;
+	}
+	get_last_active_time = reinterpret_cast<LastActiveTimeFn>(
+		platform::LibrarySymbol(hook_module, "GetLastActiveTime"));
+	if (!get_last_active_time) {
+		blog(LOG_ERROR, "GetProcAddress module.GetLastActiveTime fail");
+		return false;
+	}
+	const auto set_hook = reinterpret_cast<HookFn>(
+		platform::LibrarySymbol(hook_module, "SetVorlixHook"));
+	if (!set_hook) {
+		blog(LOG_ERROR, "GetProcAddress module.SetVorlixHook fail");
+		return false;
+	}
+	if (set_hook() == 0) {
+		blog(LOG_ERROR, "SetVorlixHook fail");
+		return false;
+	}
+
+	timer = new QTimer(this);
+	connect(timer, SIGNAL(timeout()), this, SLOT(CheckActive()));
+	timer->start(check_interval * 1000);
+	return true;
+}
+
+void WindowMonitor::CheckActive()
+{
+	const int64_t last_input = get_last_active_time();
+	const uint64_t now = platform::TickCount64();
+	ActiveInfo.check_tm = ToServerTime(now);
+	if (last_input > 0) {
+		ActiveInfo.active_tm =
+			ToServerTime(static_cast<uint64_t>(last_input));
+	} else {
+		blog(LOG_INFO, kNoInputNotice);
+		ActiveInfo.active_tm = 0;
+	}
+
+	platform::EnumTopLevelWindows(
+		CheckActiveWindow,
+		static_cast<std::intptr_t>(platform::DesktopWindow()));
+
+	// The user's session has ended: there is nothing left to sample.
+	if (platform::WindowSystemLost()) {
+		blog(LOG_ERROR, "connection to the display lost, quitting");
+		delete timer.data();
+		QCoreApplication::quit();
+	}
+}
+
+void WindowMonitor::WindowMonitorStop()
+{
+	blog(LOG_INFO, "into WindowMonitorStop");
+	delete timer.data();
+	timer.clear();
+
+	const auto unset_hook =
+		hook_module ? reinterpret_cast<HookFn>(platform::LibrarySymbol(
+				      hook_module, "UnSetVorlixHook"))
+			    : nullptr;
+	if (!unset_hook)
+		blog(LOG_ERROR, "GetProcAddress module.UnSetVorlixHook fail");
+	else if (unset_hook() == 0)
+		blog(LOG_ERROR, "UnSetVorlixHook fail");
+
+	RemoveMonitorConnection();
+}
