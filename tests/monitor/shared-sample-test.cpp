@@ -108,14 +108,3 @@ TEST_F(ServerClock, LateLandingServerTimePairsWithStartAnchor)
 	EXPECT_EQ(logs.entries()[0].text,
 		  "SetLandingServerTime -5 landing_tick_count:4200000");
 }
-
-TEST(SharedSampleSetters, StoreTheirValuesUnchanged)
-{
-	SharedSample::SetUserInfo(12, -7);
-	SharedSample::SetRecordDir("a\\b");
-	SharedSample::SetCipherKey(std::string("0123456789\0bcdef", 16));
-	EXPECT_EQ(SharedSample::ActiveInfo.user_id, 12);
-	EXPECT_EQ(SharedSample::ActiveInfo.member_id, -7);
-	EXPECT_EQ(SharedSample::record_dir, "a\\b");
-	EXPECT_EQ(SharedSample::cipher_key.size(), 16u);
-}
