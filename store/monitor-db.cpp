@@ -1,0 +1,203 @@
+#include "store/monitor-db.h"
+
+#include <cstdio>
+
+#include <QSqlQuery>
+#include <QString>
+#include <QVariant>
+#include <util/base.h>
+#include <util/platform.h>
+
+#include "logging/config-path.h"
+#include "monitor/shared-sample.h"
+#include "store/value-cipher.h"
+
+const char *const kMonitorConnection = "monitor_connection";
+const char *const kCreateTableSql =
+	"CREATE TABLE IF NOT EXISTS monitor_detail"
+	"(`id` INTEGER PRIMARY KEY AUTOINCREMENT,"
+	"`member_id` INTEGER NOT NULL,"
+	"`active_tm` VARCHAR(64) NOT NULL,"
+	"`check_tm` INTEGER NOT NULL,"
+	"`process` TEXT NOT NULL,"
+	"`title` VARCHAR(512) NOT NULL)";
+const char *const kInsertSql =
+	"INSERT INTO monitor_detail (member_id, active_tm, check_tm,process,title) "
+	"VALUES (:mid, :atm, :ctm, :p, :t)";
+
+namespace {
+
+// On POSIX a "\" would be part of the file name and put the database beside
+// the record directory instead of in it.
+#ifdef _WIN32
+const char *const kRelativeFormat = "%s\\%d.%d.mon.db";
+#else
+const char *const kRelativeFormat = "%s/%d.%d.mon.db";
+#endif
+
+constexpr int kOpenAttempts = 3;
+constexpr int kLockedRetries = 3;
+constexpr int kWaitMs = 300;
+
+// The text of a fixed UTF-16 field up to its terminator, never past the
+// field even when the terminator is missing.
+template <size_t N> QString FieldText(const char16_t (&field)[N])
+{
+	size_t length = 0;
+	while (length < N && field[length] != u'\0')
+		++length;
+	return QString::fromUtf16(field, static_cast<int>(length));
+}
+
+// The base64 text of the encrypted value; empty when the encryption failed
+// (EncryptText has logged why), so that the row is still written.
+QString EncryptedValue(const std::string &plain)
+{
+	const std::string &key = SharedSample::cipher_key;
+	std::string encrypted;
+	EncryptText(key, key, plain, encrypted, 1);
+	return QString::fromLatin1(encrypted.data(),
+				   static_cast<int>(encrypted.size()));
+}
+
+bool IsLocked(const QSqlError &error)
+{
+	return error.type() != QSqlError::NoError &&
+	       error.text().contains(QLatin1String("database is locked"));
+}
+
+// Steps 1 and 2 of a write: the registered connection, opened by the
+// registry if it can, or a new one named after the user's database file.
+QSqlDatabase MonitorConnection(const std::string &path)
+{
+	if (QSqlDatabase::contains(kMonitorConnection))
+		return QSqlDatabase::database(kMonitorConnection, true);
+	QSqlDatabase db =
+		QSqlDatabase::addDatabase("QSQLITE", kMonitorConnection);
+	db.setDatabaseName(QString::fromStdString(path));
+	return db;
+}
+
+bool OpenWithRetries(QSqlDatabase &db)
+{
+	if (db.isOpen())
+		return true;
+	for (int attempt = 0; attempt < kOpenAttempts; ++attempt) {
+		if (db.open())
+			return true;
+		os_sleep_ms(kWaitMs);
+	}
+	return false;
+}
+
+// Another connection holds the database: try again a few times, each after a
+// short wait, with whatever error the attempts meet.
+QSqlError RetryWhileLocked(QSqlDatabase &db, QSqlError result)
+{
+	for (int retry = 0; retry < kLockedRetries; ++retry) {
+		os_sleep_ms(kWaitMs);
+		result = InsertTable(db);
+		if (result.type() == QSqlError::NoError)
+			break;
+	}
+	return result;
+}
+
+// An insert that failed for another reason than a lock is taken to mean that
+// the table is missing (a new file): create it and insert once more.
+void CreateTableAndInsert(QSqlDatabase &db)
+{
+	{
+		QSqlQuery create(db);
+		if (!create.exec(kCreateTableSql)) {
+			blog(LOG_ERROR, "create table fail msg:%s",
+			     create.lastError().text().toUtf8().constData());
+			return;
+		}
+	}
+	const QSqlError result = InsertTable(db);
+	if (IsLocked(result))
+		RetryWhileLocked(db, result);
+}
+
+} // namespace
+
+std::string MonitorDbRelativePath(const std::string &record_dir, int user_id)
+{
+	// The name is cut at 127 bytes without notice, as the fixed area of the
+	// Windows build does.
+	char relative[128] = {};
+	std::snprintf(relative, sizeof(relative), kRelativeFormat,
+		      record_dir.c_str(), user_id, 6);
+	return relative;
+}
+
+std::string MonitorDbPath(const std::string &record_dir, int user_id)
+{
+	return ConfigPath(MonitorDbRelativePath(record_dir, user_id));
+}
+
+QSqlError InsertTable(QSqlDatabase &db)
+{
+	const ActiveInfoRecord &info = SharedSample::ActiveInfo;
+	QSqlQuery query(db);
+	// A failed preparation (no table yet) shows as a failed exec below.
+	query.prepare(kInsertSql);
+
+	char active_tm[32] = {};
+	std::snprintf(active_tm, sizeof(active_tm), "%lld",
+		      static_cast<long long>(info.active_tm));
+	const std::string process = FieldText(info.process).toUtf8().toStdString();
+
+	query.bindValue(":mid", QVariant(static_cast<qint32>(info.member_id)),
+			QSql::In);
+	query.bindValue(":ctm", QVariant(static_cast<qint64>(info.check_tm)),
+			QSql::In);
+	query.bindValue(":atm", EncryptedValue(active_tm), QSql::In);
+	query.bindValue(":p", EncryptedValue(process), QSql::In);
+	query.bindValue(":t", FieldText(info.title), QSql::In);
+
+	if (!query.exec()) {
+		blog(LOG_ERROR, "InsertTable err_msg:%s query:%s",
+		     query.lastError().text().toUtf8().constData(),
+		     query.executedQuery().toUtf8().constData());
+	}
+	return query.lastError();
+}
+
+void WriteActiveInfo()
+{
+	const bool registered = QSqlDatabase::contains(kMonitorConnection);
+	const std::string path =
+		registered ? std::string()
+			   : MonitorDbPath(SharedSample::record_dir,
+					   SharedSample::ActiveInfo.user_id);
+	// Without an application-data folder the name would be empty, and
+	// SQLite would take that for a private temporary database that
+	// vanishes on close: every row would be lost without a word.
+	if (!registered && path.empty()) {
+		blog(LOG_ERROR, "WriteActiveInfo err:db open fail");
+		return;
+	}
+
+	QSqlDatabase db = MonitorConnection(path);
+	if (!OpenWithRetries(db)) {
+		blog(LOG_ERROR, "WriteActiveInfo err:db open fail");
+		return;
+	}
+
+	const QSqlError result = InsertTable(db);
+	if (IsLocked(result))
+		RetryWhileLocked(db, result);
+	else if (result.type() != QSqlError::NoError)
+		CreateTableAndInsert(db);
+	db.close();
+}
+
+void RemoveMonitorConnection()
+{
+	// No QSqlDatabase or QSqlQuery of the connection outlives a write, so
+	// none is in use here.
+	if (QSqlDatabase::contains(kMonitorConnection))
+		QSqlDatabase::removeDatabase(kMonitorConnection);
+}
