@@ -1,0 +1,374 @@
+// The whole program, end to end: the real executable with the real (or a
+// stand-in) hook library, on the X server the test runs under, with a
+// temporary application-data folder.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <thread>
+
+#include <QCoreApplication>
+#include <QTimer>
+
+#include "monitor/window-monitor.h"
+#include "tests/support/monitor-process.h"
+#include "tests/support/test-windows-client.h"
+
+using namespace testing_support;
+using std::chrono::milliseconds;
+using std::chrono::seconds;
+
+namespace {
+
+void Sleep(double s)
+{
+	std::this_thread::sleep_for(milliseconds(static_cast<int>(s * 1000)));
+}
+
+// The GBK bytes of the notice logged when no input is known.
+const char kNoInputNotice[] =
+	"\xce\xb4\xb9\xd8\xd7\xa2\xca\xf3\xb1\xea\xbc\xfc\xc5\xcc\xce\xde"
+	"\xcf\xec\xd3\xa6\xc7\xe9\xbf\xf6!";
+
+} // namespace
+
+TEST(HookLibrary, StartFailsWhenTheLibraryIsMissingOrIncomplete)
+{
+	const struct {
+		const char *name;
+		std::string library;
+		const char *message;
+	} cases[] = {
+		{"missing", "", "get module libvorlix.so fail"},
+		{"without GetLastActiveTime",
+		 BinPath("libtest-hook-without-last-active-time.so"),
+		 "GetProcAddress module.GetLastActiveTime fail"},
+		{"refuses to install",
+		 BinPath("libtest-hook-refuses-to-install.so"),
+		 "SetVorlixHook fail"},
+	};
+	for (const auto &c : cases) {
+		MonitorProcess monitor(c.library);
+		monitor.Start(MonitorProcess::Arguments({"--check_interval", "1"}));
+		EXPECT_EQ(monitor.Wait(), 255) << c.name;
+		const std::string log = monitor.Log();
+		EXPECT_NE(log.find(std::string(": ") + c.message + "\n"),
+			  std::string::npos)
+			<< c.name << "\n" << log;
+		EXPECT_NE(log.find(": monitor thread start fail\n"),
+			  std::string::npos)
+			<< c.name;
+		EXPECT_NE(log.find(": dbDir "), std::string::npos) << c.name;
+		EXPECT_EQ(log.find("app quit"), std::string::npos) << c.name;
+		EXPECT_FALSE(Exists(monitor.DbPath())) << c.name;
+	}
+}
+
+TEST(HookLibrary, NoInputKnownStoresZeroAndLogsTheGbkNotice)
+{
+	TestWindows windows;
+	ASSERT_TRUE(windows.Activate(windows.Open("idle")));
+	MonitorProcess monitor(BinPath("libtest-hook-no-input.so"));
+	monitor.Start(MonitorProcess::Arguments({"--check_interval", "1"}));
+	ASSERT_TRUE(monitor.WaitForLog(kNoInputNotice, 10)) << monitor.Log();
+	Sleep(1.5);
+	monitor.Signal(SIGINT);
+	EXPECT_EQ(monitor.Wait(), 0);
+	const std::string log = monitor.Log();
+	EXPECT_NE(log.find(": UnSetVorlixHook fail\n"), std::string::npos);
+	EXPECT_NE(log.find(": stopMonitor end!!!\n"), std::string::npos);
+	const auto rows = monitor.Rows();
+	ASSERT_FALSE(rows.empty());
+	for (const Row &row : rows)
+		EXPECT_EQ(row.active_tm, "0");
+}
+
+namespace {
+
+const char kClient[] = "vorlix-test-windows";
+
+int64_t Now()
+{
+	return std::chrono::duration_cast<seconds>(
+		       std::chrono::system_clock::now().time_since_epoch())
+		.count();
+}
+
+std::vector<long long> Steps(const std::vector<Row> &rows)
+{
+	std::vector<long long> steps;
+	for (size_t i = 1; i < rows.size(); ++i)
+		steps.push_back(rows[i].check_tm - rows[i - 1].check_tm);
+	return steps;
+}
+
+} // namespace
+
+TEST(Recording, WindowSwitchesAndKeyPressesAreRecordedEverySecond)
+{
+	TestWindows windows;
+	const uint32_t alpha = windows.Open("Alpha \xce\xb1\xce\xb2\xce\xb3");
+	const uint32_t beta = windows.Open("Beta");
+	ASSERT_TRUE(windows.Activate(alpha));
+
+	MonitorProcess monitor;
+	monitor.Start(MonitorProcess::Arguments({"--check_interval", "1"}));
+	const std::string alpha_line =
+		"CheckActiveWindow window_title:Alpha \xce\xb1\xce\xb2\xce\xb3 "
+		"window_process:" + std::string(kClient) + "\n";
+	ASSERT_TRUE(monitor.WaitForLog(alpha_line, 10)) << monitor.Log();
+	Sleep(2.2);
+	const int64_t pressed = Now();
+	Shell("xdotool key shift");
+	ASSERT_TRUE(windows.Activate(beta));
+	Sleep(3.2);
+	monitor.Signal(SIGINT);
+	ASSERT_EQ(monitor.Wait(), 0);
+
+	const std::vector<Row> rows = monitor.Rows();
+	ASSERT_GE(rows.size(), 5u);
+	size_t first_beta = rows.size();
+	for (size_t i = 0; i < rows.size(); ++i) {
+		const Row &row = rows[i];
+		EXPECT_EQ(row.member_id, 7);
+		EXPECT_EQ(row.process, kClient);
+		if (row.title == "Beta" && first_beta == rows.size())
+			first_beta = i;
+		EXPECT_EQ(row.title, i < first_beta ? "Alpha \xce\xb1\xce\xb2\xce\xb3"
+						    : "Beta");
+		const long long active = std::stoll(row.active_tm);
+		EXPECT_GT(active, 0);
+		EXPECT_LE(active, row.check_tm);
+	}
+	ASSERT_GE(first_beta, 2u);
+	ASSERT_LT(first_beta, rows.size());
+	// The key press shows in every row after it.
+	EXPECT_GE(std::stoll(rows.back().active_tm), pressed - 1);
+	EXPECT_LT(std::stoll(rows.front().active_tm), pressed - 1);
+	for (long long step : Steps(rows))
+		EXPECT_TRUE(step >= 0 && step <= 2) << step;
+	EXPECT_NEAR(rows.back().check_tm - rows.front().check_tm,
+		    static_cast<long long>(rows.size()) - 1, 1);
+	EXPECT_EQ(monitor.CountInLog(alpha_line), 1);
+	EXPECT_EQ(monitor.CountInLog("CheckActiveWindow window_title:Beta "), 1);
+}
+
+TEST(Recording, CheckIntervalOfThreeGivesThreeSecondSteps)
+{
+	TestWindows windows;
+	ASSERT_TRUE(windows.Activate(windows.Open("steady")));
+	MonitorProcess monitor;
+	monitor.Start(MonitorProcess::Arguments({"--check_interval", "3"}));
+	ASSERT_TRUE(monitor.WaitForLog("window_title:steady", 10));
+	Sleep(6.5);
+	monitor.Signal(SIGTERM);
+	ASSERT_EQ(monitor.Wait(), 0);
+	const auto steps = Steps(monitor.Rows());
+	ASSERT_GE(steps.size(), 2u);
+	for (long long step : steps)
+		EXPECT_TRUE(step >= 2 && step <= 4) << step;
+}
+
+TEST(Recording, LandingServerTimeIsTheClockBase)
+{
+	TestWindows windows;
+	ASSERT_TRUE(windows.Activate(windows.Open("clock")));
+	const long long T = 1500000000;
+	MonitorProcess monitor;
+	const auto started = std::chrono::steady_clock::now();
+	monitor.Start(MonitorProcess::Arguments(
+		{"--check_interval", "1", "--landing_server_time",
+		 std::to_string(T)}));
+	ASSERT_TRUE(monitor.WaitForLog("window_title:clock", 10));
+	Sleep(2);
+	monitor.Signal(SIGINT);
+	const auto elapsed = std::chrono::duration_cast<seconds>(
+				     std::chrono::steady_clock::now() - started)
+				     .count();
+	ASSERT_EQ(monitor.Wait(), 0);
+	const auto rows = monitor.Rows();
+	ASSERT_GE(rows.size(), 2u);
+	EXPECT_GE(rows.front().check_tm, T);
+	EXPECT_LE(rows.back().check_tm, T + elapsed + 1);
+	EXPECT_NE(monitor.Log().find("SetLandingServerTime 1500000000 "
+				     "landing_tick_count:"),
+		  std::string::npos);
+}
+
+TEST(Recording, NoForegroundWindowWritesNothing)
+{
+	MonitorProcess monitor;
+	monitor.Start(MonitorProcess::Arguments({"--check_interval", "1"}));
+	ASSERT_TRUE(monitor.WaitForLog("into WindowMonitorStart", 10));
+	Sleep(2.5);
+	monitor.Signal(SIGINT);
+	ASSERT_EQ(monitor.Wait(), 0);
+	EXPECT_FALSE(Exists(monitor.DbPath()));
+	EXPECT_EQ(monitor.CountInLog("CheckActiveWindow"), 0);
+}
+
+TEST(TimerPeriod, FollowsTheCheckIntervalBelowTen)
+{
+	TempConfigHome home;
+	int argc = 1;
+	char name[] = "engine-test";
+	char *argv[] = {name, nullptr};
+	QCoreApplication app(argc, argv);
+	WindowMonitor::SetRecordDir("rec");
+	const struct {
+		int interval; // 0: SetCheckInterval not called
+		int period_ms;
+	} cases[] = {{3, 3000}, {9, 9000}, {10, 10000}, {25, 10000}, {0, 10000}};
+	for (const auto &c : cases) {
+		auto *monitor = new WindowMonitor();
+		if (c.interval > 0)
+			monitor->SetCheckInterval(c.interval);
+		ASSERT_TRUE(monitor->WindowMonitorStart());
+		const auto *timer = monitor->findChild<QTimer *>();
+		ASSERT_NE(timer, nullptr);
+		EXPECT_EQ(timer->interval(), c.period_ms) << c.interval;
+		EXPECT_TRUE(timer->isActive());
+		EXPECT_FALSE(timer->isSingleShot());
+		monitor->WindowMonitorStop();
+		EXPECT_EQ(monitor->findChild<QTimer *>(), nullptr);
+		delete monitor;
+	}
+}
+
+TEST(Shutdown, InterruptAndTerminationStopCleanly)
+{
+	for (int signal_number : {SIGINT, SIGTERM}) {
+		MonitorProcess monitor;
+		monitor.Start(MonitorProcess::Arguments({"--check_interval", "1"}));
+		ASSERT_TRUE(monitor.WaitForLog("into WindowMonitorStart", 10));
+		Sleep(0.5);
+		monitor.Signal(signal_number);
+		EXPECT_EQ(monitor.Wait(), 0);
+		const std::string log = monitor.Log();
+		const size_t quit = log.find(
+			": app quit with signal:" + std::to_string(signal_number) +
+			" Number of memory leaks: ");
+		const size_t stop = log.find(": into WindowMonitorStop\n");
+		const size_t end = log.find(": stopMonitor end!!!\n");
+		EXPECT_NE(quit, std::string::npos) << log;
+		EXPECT_LT(quit, stop);
+		EXPECT_LT(stop, end);
+		EXPECT_NE(end, std::string::npos);
+	}
+}
+
+TEST(Shutdown, SignalStormNeitherDeadlocksNorCrashes)
+{
+	TestWindows windows;
+	ASSERT_TRUE(windows.Activate(windows.Open("storm")));
+	MonitorProcess monitor;
+	monitor.Start(MonitorProcess::Arguments({"--check_interval", "1"}));
+	ASSERT_TRUE(monitor.WaitForLog("window_title:storm", 10));
+	for (int i = 0; i < 2000 && monitor.Running(); ++i)
+		monitor.Signal(i % 2 ? SIGINT : SIGTERM);
+	EXPECT_EQ(monitor.Wait(15), 0);
+	EXPECT_EQ(monitor.CountInLog(": stopMonitor end!!!\n"), 1);
+}
+
+TEST(Shutdown, DisplayGoingAwayEndsTheProgramCleanly)
+{
+	TestWindows windows;
+	ASSERT_TRUE(windows.Activate(windows.Open("last window")));
+	MonitorProcess monitor;
+	monitor.Start(MonitorProcess::Arguments({"--check_interval", "1"}));
+	ASSERT_TRUE(monitor.WaitForLog("window_title:last window", 10));
+	const char *server = std::getenv("VORLIX_XVFB_PID");
+	ASSERT_NE(server, nullptr);
+	kill(std::atoi(server), SIGTERM);
+	EXPECT_EQ(monitor.Wait(15), 0);
+	const std::string log = monitor.Log();
+	EXPECT_NE(log.find(": connection to the display lost, quitting\n"),
+		  std::string::npos)
+		<< log;
+	EXPECT_NE(log.find(": stopMonitor end!!!\n"), std::string::npos);
+}
+
+TEST(SingleInstance, SecondStartFromTheSameFolderIsRefused)
+{
+	MonitorProcess first;
+	first.Start(MonitorProcess::Arguments({"--check_interval", "1"}));
+	ASSERT_TRUE(first.WaitForLog("into WindowMonitorStart", 10));
+
+	MonitorProcess second(first, 0);
+	const auto started = std::chrono::steady_clock::now();
+	second.Start(MonitorProcess::Arguments({"--check_interval", "1"}));
+	EXPECT_EQ(second.Wait(), 255);
+	const double took = std::chrono::duration<double>(
+				    std::chrono::steady_clock::now() - started)
+				    .count();
+	EXPECT_GT(took, 0.9);
+	const std::string log = second.Log();
+	EXPECT_NE(log.find(": duplicate application\n"), std::string::npos);
+	EXPECT_NE(log.find(": monitor thread start fail\n"), std::string::npos);
+	EXPECT_EQ(log.find("into WindowMonitorStart"), std::string::npos);
+
+	EXPECT_TRUE(first.Running());
+	MonitorProcess elsewhere;
+	elsewhere.Start(MonitorProcess::Arguments({"--check_interval", "1"}));
+	EXPECT_TRUE(elsewhere.WaitForLog("into WindowMonitorStart", 10));
+	elsewhere.Signal(SIGINT);
+	EXPECT_EQ(elsewhere.Wait(), 0);
+	first.Signal(SIGINT);
+	EXPECT_EQ(first.Wait(), 0);
+}
+
+TEST(SingleInstance, LockOfAKilledRunDoesNotBlockTheNextStart)
+{
+	MonitorProcess killed;
+	killed.Start(MonitorProcess::Arguments({"--check_interval", "1"}));
+	ASSERT_TRUE(killed.WaitForLog("into WindowMonitorStart", 10));
+	killed.Signal(SIGKILL);
+	EXPECT_EQ(killed.Wait(), 128 + SIGKILL);
+	ASSERT_TRUE(Exists(killed.ProgramDir() + "/lockfile.lock"));
+
+	MonitorProcess next(killed, 0);
+	next.Start(MonitorProcess::Arguments({"--check_interval", "1"}));
+	ASSERT_TRUE(next.WaitForLog("into WindowMonitorStart", 10)) << next.Log();
+	next.Signal(SIGINT);
+	EXPECT_EQ(next.Wait(), 0);
+}
+
+TEST(SingleInstance, UnwritableProgramFolderIsNamedInTheError)
+{
+	MonitorProcess monitor;
+	// A directory where the lock file should be: it can never be created.
+	Shell("mkdir '" + monitor.ProgramDir() + "/lockfile.lock' && touch '" +
+	      monitor.ProgramDir() + "/lockfile.lock/x'");
+	monitor.Start(MonitorProcess::Arguments({"--check_interval", "1"}));
+	EXPECT_EQ(monitor.Wait(), 255);
+	const std::string log = monitor.Log();
+	EXPECT_NE(log.find(": lock file " + monitor.ProgramDir() +
+			   "/lockfile.lock cannot be taken: "),
+		  std::string::npos)
+		<< log;
+	EXPECT_EQ(log.find("duplicate application"), std::string::npos);
+	EXPECT_NE(log.find(": monitor thread start fail\n"), std::string::npos);
+}
+
+TEST(Memory, TwentySecondsUnderValgrindHaveNoInvalidAccess)
+{
+	TestWindows windows;
+	const uint32_t a = windows.Open("valgrind A");
+	const uint32_t b = windows.Open("valgrind B");
+	ASSERT_TRUE(windows.Activate(a));
+	MonitorProcess monitor;
+	monitor.launcher = {"valgrind", "--error-exitcode=99",
+			    "--errors-for-leak-kinds=none", "--leak-check=no"};
+	monitor.Start(MonitorProcess::Arguments({"--check_interval", "1"}));
+	ASSERT_TRUE(monitor.WaitForLog("window_title:valgrind A", 90))
+		<< ReadFile(monitor.err_file);
+	for (int i = 0; i < 10; ++i) {
+		windows.Activate(i % 2 ? a : b);
+		Sleep(2);
+	}
+	monitor.Signal(SIGINT);
+	EXPECT_EQ(monitor.Wait(120), 0) << ReadFile(monitor.err_file);
+	EXPECT_NE(ReadFile(monitor.err_file).find("ERROR SUMMARY: 0 errors"),
+		  std::string::npos);
+	EXPECT_GE(monitor.Rows().size(), 10u);
+}
