@@ -221,13 +221,20 @@ std::u16string ReadTitle(X11Display *d, xcb_window_t window, int max_count)
 	return {};
 }
 
-uint32_t NetWmPid(X11Display *d, xcb_window_t window)
+// _NET_WM_PID: false if the window does not exist (then the X-Resource
+// extension must not be asked: it answers for any id in a client's range,
+// window or not); pid 0 when the window has no such property.
+bool ReadNetWmPid(X11Display *d, xcb_window_t window, uint32_t &pid)
 {
-	uint32_t pid = 0;
+	pid = 0;
 	const xcb_get_property_cookie_t cookie = xcb_ewmh_get_wm_pid(&d->ewmh, window);
-	if (!xcb_ewmh_get_wm_pid_reply(&d->ewmh, cookie, &pid, nullptr))
-		return 0;
-	return pid;
+	Reply<xcb_get_property_reply_t> reply(xcb_get_property_reply(d->conn, cookie, nullptr));
+	if (!reply)
+		return false;
+	if (reply->type == XCB_ATOM_CARDINAL && reply->format == 32 &&
+	    xcb_get_property_value_length(reply.get()) >= 4)
+		pid = *static_cast<const uint32_t *>(xcb_get_property_value(reply.get()));
+	return true;
 }
 
 // The pid the server knows for the client that created the window; only
@@ -307,7 +314,9 @@ uint32_t WindowProcessId(WindowHandle window)
 	if (!d || !IsWindowId(window))
 		return 0;
 	const auto id = static_cast<xcb_window_t>(window);
-	const uint32_t pid = NetWmPid(d, id);
+	uint32_t pid = 0;
+	if (!ReadNetWmPid(d, id, pid))
+		return 0;
 	return pid ? pid : ResourcePid(d, id);
 }
 
