@@ -7,6 +7,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -216,11 +217,34 @@ void DebugOutput(const char16_t *text)
 	}
 }
 
+namespace {
+
+std::string ProgramFolder()
+{
+	std::string path(PATH_MAX, '\0');
+	const ssize_t n = readlink("/proc/self/exe", &path[0], path.size());
+	if (n <= 0)
+		return "";
+	path.resize(static_cast<size_t>(n));
+	return path.substr(0, path.rfind('/'));
+}
+
+} // namespace
+
+// A bare name is looked for in the program's folder first, as Windows does.
+// The program's RUNPATH ($ORIGIN) asks dlopen for the same, but dlopen
+// searches the RUNPATH of its caller, and under a sanitizer that caller is
+// the sanitizer's interceptor, not the program.
 LibraryHandle LoadLibraryByName(const char *file_name)
 {
 	// dlopen(nullptr) would give the program itself; LoadLibraryA fails.
 	if (!file_name || !*file_name)
 		return nullptr;
+	if (!std::strchr(file_name, '/')) {
+		const std::string beside = ProgramFolder() + "/" + file_name;
+		if (access(beside.c_str(), F_OK) == 0)
+			return dlopen(beside.c_str(), RTLD_NOW | RTLD_LOCAL);
+	}
 	return dlopen(file_name, RTLD_NOW | RTLD_LOCAL);
 }
 

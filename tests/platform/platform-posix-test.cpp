@@ -168,7 +168,8 @@ TEST(DebugOutput, WritesUtf8ToStandardError)
 
 TEST(LibraryLoading, HookLibraryIsFoundByBareNameBesideTheProgram)
 {
-	// This program's RUNPATH is $ORIGIN, as the monitor's is.
+	// This program lies in the build's bin folder beside the library, as
+	// the monitor does; nothing else points the loader there.
 	platform::LibraryHandle hook = platform::LoadLibraryByName(platform::HookLibraryName());
 	ASSERT_NE(hook, nullptr);
 	for (const char *name : {"GetLastActiveTime", "SetVorlixHook", "UnSetVorlixHook"})
