@@ -304,11 +304,9 @@ std::string Rest(const std::string &line, int count)
 	return line.substr(pos);
 }
 
-bool Command(const std::string &line)
+// The open commands; false if `verb` is none of them.
+bool OpenCommand(const std::string &verb, std::istringstream &words, const std::string &line)
 {
-	std::istringstream words(line);
-	std::string verb;
-	words >> verb;
 	if (verb == "open" || verb == "open-nopid" || verb == "open-pid") {
 		uint32_t pid = static_cast<uint32_t>(getpid());
 		if (verb == "open-pid")
@@ -337,19 +335,29 @@ bool Command(const std::string &line)
 		long n = 0;
 		words >> n;
 		OpenMany(n, Rest(line, 2));
-	} else if (verb == "rename") {
-		xcb_window_t w = 0;
+	} else {
+		return false;
+	}
+	return true;
+}
+
+// Runs one command line; false once asked to quit.
+bool Command(const std::string &line)
+{
+	std::istringstream words(line);
+	std::string verb;
+	words >> verb;
+	xcb_window_t w = 0;
+	if (OpenCommand(verb, words, line))
+		return true;
+	if (verb == "rename") {
 		words >> w;
 		SetUtf8Names(w, Rest(line, 2));
 		Sync();
 		Answer("renamed " + std::to_string(w));
-	} else if (verb == "activate") {
-		xcb_window_t w = 0;
-		words >> w;
+	} else if (verb == "activate" && words >> w) {
 		Activate(w);
-	} else if (verb == "close") {
-		xcb_window_t w = 0;
-		words >> w;
+	} else if (verb == "close" && words >> w) {
 		Close(w);
 	} else if (verb == "churn") {
 		long ms = 0, rate = 0;
@@ -361,7 +369,7 @@ bool Command(const std::string &line)
 	} else if (verb == "quit") {
 		return false;
 	} else {
-		Answer("error unknown command " + verb);
+		Answer("error bad command: " + line);
 	}
 	return true;
 }
