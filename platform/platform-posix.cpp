@@ -1,12 +1,23 @@
-// Clocks and files on POSIX.
+// Clocks, files, the process snapshot (from /proc), debugger output and
+// run-time library loading on Linux. The windows are in platform-x11.cpp.
 #include "platform/platform.h"
 
 #include <atomic>
 #include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
 
+#include <dirent.h>
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <time.h>
 #include <unistd.h>
+
+#include "platform/utf16-text.h"
 
 namespace platform {
 
@@ -63,6 +74,194 @@ CreateResult CreateFileExclusively(const char *path)
 				       : CreateResult::Failed;
 	::close(fd);
 	return CreateResult::Created;
+}
+
+// The snapshot holds the process ids of the moment it was taken; names are
+// read while walking, and a process that ended in between is left out, as
+// it would be missing from a snapshot taken a moment later.
+struct ProcessSnapshot {
+	std::vector<uint32_t> pids;
+	size_t next = 0;
+};
+
+namespace {
+
+bool ParsePid(const char *name, uint32_t &pid)
+{
+	if (*name < '1' || *name > '9')
+		return false;
+	char *end = nullptr;
+	const unsigned long value = strtoul(name, &end, 10);
+	if (*end != '\0' || value > UINT32_MAX)
+		return false;
+	pid = static_cast<uint32_t>(value);
+	return true;
+}
+
+std::string BaseName(const std::string &path)
+{
+	const size_t slash = path.rfind('/');
+	return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// The executable's file name from /proc/PID/exe. The kernel marks a file
+// deleted since the start with " (deleted)"; the name is the file's.
+bool ExeLinkName(uint32_t pid, std::string &name)
+{
+	char link[64];
+	snprintf(link, sizeof(link), "/proc/%u/exe", pid);
+	std::string target(PATH_MAX, '\0');
+	const ssize_t n = readlink(link, &target[0], target.size());
+	if (n <= 0)
+		return false;
+	target.resize(static_cast<size_t>(n));
+	static const std::string kDeleted = " (deleted)";
+	if (target.size() > kDeleted.size() &&
+	    target.compare(target.size() - kDeleted.size(), kDeleted.size(), kDeleted) == 0 &&
+	    access(target.c_str(), F_OK) != 0)
+		target.resize(target.size() - kDeleted.size());
+	name = BaseName(target);
+	return !name.empty();
+}
+
+// The name the kernel keeps (comm) from /proc/PID/stat: "pid (comm) S ...".
+// Used when the executable's link cannot be read (kernel threads, other
+// users' processes). A zombie has ended: it is no process any more.
+bool StatName(uint32_t pid, std::string &name)
+{
+	char path[64];
+	snprintf(path, sizeof(path), "/proc/%u/stat", pid);
+	const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+	if (fd < 0)
+		return false;
+	char buffer[512];
+	const ssize_t n = read(fd, buffer, sizeof(buffer));
+	::close(fd);
+	if (n <= 0)
+		return false;
+	const std::string stat(buffer, static_cast<size_t>(n));
+	const size_t open = stat.find('(');
+	const size_t close = stat.rfind(')');
+	if (open == std::string::npos || close == std::string::npos ||
+	    close < open || close + 2 >= stat.size())
+		return false;
+	const char state = stat[close + 2];
+	if (state == 'Z' || state == 'X')
+		return false;
+	name = stat.substr(open + 1, close - open - 1);
+	return !name.empty();
+}
+
+} // namespace
+
+ProcessSnapshot *OpenProcessSnapshot()
+{
+	DIR *proc = opendir("/proc");
+	if (!proc)
+		return nullptr;
+	auto *snapshot = new ProcessSnapshot;
+	while (const dirent *entry = readdir(proc)) {
+		uint32_t pid;
+		if (ParsePid(entry->d_name, pid))
+			snapshot->pids.push_back(pid);
+	}
+	closedir(proc);
+	return snapshot;
+}
+
+bool FirstProcess(ProcessSnapshot *snapshot, ProcessEntry *entry)
+{
+	if (!snapshot)
+		return false;
+	snapshot->next = 0;
+	return NextProcess(snapshot, entry);
+}
+
+bool NextProcess(ProcessSnapshot *snapshot, ProcessEntry *entry)
+{
+	if (!snapshot || !entry)
+		return false;
+	while (snapshot->next < snapshot->pids.size()) {
+		const uint32_t pid = snapshot->pids[snapshot->next++];
+		std::string name;
+		if (!ExeLinkName(pid, name) && !StatName(pid, name))
+			continue;
+		entry->pid = pid;
+		text::CopyTerminated(text::Utf8ToUtf16(name), entry->exe_file,
+				     static_cast<int>(sizeof(entry->exe_file) /
+						      sizeof(entry->exe_file[0])));
+		return true;
+	}
+	return false;
+}
+
+void CloseProcessSnapshot(ProcessSnapshot *snapshot)
+{
+	delete snapshot;
+}
+
+void DebugOutput(const char16_t *text)
+{
+	if (!text)
+		return;
+	const std::string utf8 = text::Utf16ToUtf8(text);
+	// As few writes as possible, so the text is not torn apart by others.
+	size_t done = 0;
+	while (done < utf8.size()) {
+		const ssize_t n = write(STDERR_FILENO, utf8.data() + done, utf8.size() - done);
+		if (n < 0 && errno == EINTR)
+			continue;
+		if (n <= 0)
+			return;
+		done += static_cast<size_t>(n);
+	}
+}
+
+namespace {
+
+std::string ProgramFolder()
+{
+	std::string path(PATH_MAX, '\0');
+	const ssize_t n = readlink("/proc/self/exe", &path[0], path.size());
+	if (n <= 0)
+		return "";
+	path.resize(static_cast<size_t>(n));
+	return path.substr(0, path.rfind('/'));
+}
+
+} // namespace
+
+// A bare name is looked for in the program's folder first, as Windows does.
+// The program's RUNPATH ($ORIGIN) asks dlopen for the same, but dlopen
+// searches the RUNPATH of its caller, and under a sanitizer that caller is
+// the sanitizer's interceptor, not the program.
+LibraryHandle LoadLibraryByName(const char *file_name)
+{
+	// dlopen(nullptr) would give the program itself; LoadLibraryA fails.
+	if (!file_name || !*file_name)
+		return nullptr;
+	if (!std::strchr(file_name, '/')) {
+		const std::string beside = ProgramFolder() + "/" + file_name;
+		if (access(beside.c_str(), F_OK) == 0)
+			return dlopen(beside.c_str(), RTLD_NOW | RTLD_LOCAL);
+	}
+	return dlopen(file_name, RTLD_NOW | RTLD_LOCAL);
+}
+
+void *LibrarySymbol(LibraryHandle library, const char *name)
+{
+	return library && name ? dlsym(library, name) : nullptr;
+}
+
+void FreeLibraryHandle(LibraryHandle library)
+{
+	if (library)
+		dlclose(library);
+}
+
+const char *HookLibraryName()
+{
+	return "libvorlix.so";
 }
 
 } // namespace platform

@@ -36,6 +36,10 @@ enum class CreateResult { Created, Exists, Failed };
 CreateResult CreateFileExclusively(const char *path);
 
 // ---- windows ------------------------------------------------------------
+// Called from one thread only (the main thread). On X11 the layer opens its
+// own connection to $DISPLAY on first use and keeps it; the foreground
+// window and the client list are answered from a cache that the server's
+// events keep current, so asking once per window costs no round trip.
 
 // An HWND on Windows, an X window id on X11; 0 is "no window".
 using WindowHandle = std::uintptr_t;
@@ -55,15 +59,21 @@ WindowHandle ForegroundWindow();
 WindowHandle DesktopWindow();
 
 // Copies at most max_count - 1 UTF-16 units of the window's title into
-// `buffer` and terminates it (as GetWindowTextW). Returns the number of units
-// copied, 0 when the title is empty or cannot be read.
+// `buffer` and terminates it (as GetWindowTextW); a cut never leaves the
+// first half of a surrogate pair at the end. Returns the number of units
+// copied, 0 when the title is empty or cannot be read (the buffer then holds
+// an empty text; with max_count < 1 it is left alone). On X11 the title is
+// _NET_WM_NAME, else WM_NAME in UTF8_STRING, STRING or COMPOUND_TEXT.
 int WindowTitle(WindowHandle window, char16_t *buffer, int max_count);
 
-// The id of the process that owns the window, 0 when it is not known.
+// The id of the process that owns the window, 0 when it is not known or
+// the window does not exist. On X11 _NET_WM_PID, else the pid the
+// X-Resource extension knows for the window's client (local clients only).
 uint32_t WindowProcessId(WindowHandle window);
 
-// True once the connection to the window system is lost for good (the X
-// server ended). Always false on Windows.
+// True when there is no window system to ask: the X server has ended (the
+// loss shows at the first request after it), or there never was a display.
+// Every window function then answers "nothing". Always false on Windows.
 bool WindowSystemLost();
 
 // ---- processes ----------------------------------------------------------
@@ -76,6 +86,9 @@ struct ProcessEntry {
 struct ProcessSnapshot;
 
 // A snapshot of all processes (CreateToolhelp32Snapshot); nullptr on failure.
+// On Linux it holds the pids of the moment; each name is read as the walk
+// reaches it (basename of /proc/PID/exe, else the kernel's comm), and a
+// process that has ended by then, zombies included, is left out.
 ProcessSnapshot *OpenProcessSnapshot();
 bool FirstProcess(ProcessSnapshot *snapshot, ProcessEntry *entry);
 bool NextProcess(ProcessSnapshot *snapshot, ProcessEntry *entry);

@@ -1,0 +1,227 @@
+// The operating-system layer on Windows: thin wrappers of the Win32 calls.
+// wchar_t is UTF-16 here, so window and process texts pass unchanged.
+#include "platform/platform.h"
+
+#include <atomic>
+#include <cstring>
+#include <ctime>
+#include <string>
+
+#include <windows.h>
+#include <tlhelp32.h>
+
+static_assert(sizeof(wchar_t) == sizeof(char16_t), "Windows wide text is UTF-16");
+
+namespace platform {
+
+namespace {
+
+std::atomic<TickSource> tickSource{nullptr};
+
+// FILETIME counts 100 ns from 1601-01-01; the Unix epoch is this far on.
+constexpr uint64_t kUnixEpochIn100ns = 116444736000000000ull;
+
+wchar_t *Wide(char16_t *text)
+{
+	return reinterpret_cast<wchar_t *>(text);
+}
+
+bool IsHighSurrogate(wchar_t unit)
+{
+	return unit >= 0xD800 && unit <= 0xDBFF;
+}
+
+} // namespace
+
+uint64_t TickCount64()
+{
+	const TickSource source = tickSource.load(std::memory_order_relaxed);
+	return source ? source() : GetTickCount64();
+}
+
+void SetTickSource(TickSource source)
+{
+	tickSource.store(source, std::memory_order_relaxed);
+}
+
+int64_t WallClockSeconds()
+{
+	return static_cast<int64_t>(_time64(nullptr));
+}
+
+uint64_t WallClock100ns()
+{
+	FILETIME now;
+	GetSystemTimeAsFileTime(&now);
+	const uint64_t since1601 =
+		(static_cast<uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+	return since1601 - kUnixEpochIn100ns;
+}
+
+bool LocalTime(int64_t seconds, std::tm *out)
+{
+	const __time64_t t = static_cast<__time64_t>(seconds);
+	return _localtime64_s(out, &t) == 0;
+}
+
+CreateResult CreateFileExclusively(const char *path)
+{
+	const int length = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path, -1, nullptr, 0);
+	if (length <= 0)
+		return CreateResult::Failed;
+	std::wstring wide(static_cast<size_t>(length), L'\0');
+	MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path, -1, &wide[0], length);
+	const HANDLE file = CreateFileW(wide.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+					FILE_ATTRIBUTE_NORMAL, nullptr);
+	if (file == INVALID_HANDLE_VALUE)
+		return GetLastError() == ERROR_FILE_EXISTS ? CreateResult::Exists
+							   : CreateResult::Failed;
+	CloseHandle(file);
+	return CreateResult::Created;
+}
+
+namespace {
+
+struct EnumContext {
+	EnumWindowsCallback callback;
+	std::intptr_t user;
+};
+
+BOOL CALLBACK EnumTrampoline(HWND window, LPARAM context)
+{
+	const auto *c = reinterpret_cast<const EnumContext *>(context);
+	return c->callback(reinterpret_cast<WindowHandle>(window), c->user) ? TRUE : FALSE;
+}
+
+} // namespace
+
+bool EnumTopLevelWindows(EnumWindowsCallback callback, std::intptr_t user)
+{
+	if (!callback)
+		return false;
+	EnumContext context{callback, user};
+	return EnumWindows(EnumTrampoline, reinterpret_cast<LPARAM>(&context)) != FALSE;
+}
+
+WindowHandle ForegroundWindow()
+{
+	return reinterpret_cast<WindowHandle>(GetForegroundWindow());
+}
+
+WindowHandle DesktopWindow()
+{
+	return reinterpret_cast<WindowHandle>(GetDesktopWindow());
+}
+
+int WindowTitle(WindowHandle window, char16_t *buffer, int max_count)
+{
+	if (!buffer || max_count < 1)
+		return 0;
+	buffer[0] = 0;
+	int n = GetWindowTextW(reinterpret_cast<HWND>(window), Wide(buffer), max_count);
+	if (n < 0)
+		n = 0;
+	// A title cut at the limit may end in the first half of a pair.
+	if (n > 0 && n == max_count - 1 && IsHighSurrogate(Wide(buffer)[n - 1]))
+		--n;
+	buffer[n] = 0;
+	return n;
+}
+
+uint32_t WindowProcessId(WindowHandle window)
+{
+	DWORD pid = 0;
+	if (!GetWindowThreadProcessId(reinterpret_cast<HWND>(window), &pid))
+		return 0;
+	return static_cast<uint32_t>(pid);
+}
+
+bool WindowSystemLost()
+{
+	return false;
+}
+
+struct ProcessSnapshot {
+	HANDLE handle;
+};
+
+namespace {
+
+bool FillEntry(const PROCESSENTRY32W &native, ProcessEntry *entry)
+{
+	static_assert(sizeof(entry->exe_file) == sizeof(native.szExeFile),
+		      "both hold MAX_PATH units");
+	entry->pid = static_cast<uint32_t>(native.th32ProcessID);
+	std::memcpy(entry->exe_file, native.szExeFile, sizeof(entry->exe_file));
+	entry->exe_file[MAX_PATH - 1] = 0;
+	return true;
+}
+
+} // namespace
+
+ProcessSnapshot *OpenProcessSnapshot()
+{
+	const HANDLE handle = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+	if (handle == INVALID_HANDLE_VALUE)
+		return nullptr;
+	return new ProcessSnapshot{handle};
+}
+
+bool FirstProcess(ProcessSnapshot *snapshot, ProcessEntry *entry)
+{
+	if (!snapshot || !entry)
+		return false;
+	PROCESSENTRY32W native = {};
+	native.dwSize = sizeof(native);
+	return Process32FirstW(snapshot->handle, &native) && FillEntry(native, entry);
+}
+
+bool NextProcess(ProcessSnapshot *snapshot, ProcessEntry *entry)
+{
+	if (!snapshot || !entry)
+		return false;
+	PROCESSENTRY32W native = {};
+	native.dwSize = sizeof(native);
+	return Process32NextW(snapshot->handle, &native) && FillEntry(native, entry);
+}
+
+void CloseProcessSnapshot(ProcessSnapshot *snapshot)
+{
+	if (!snapshot)
+		return;
+	CloseHandle(snapshot->handle);
+	delete snapshot;
+}
+
+void DebugOutput(const char16_t *text)
+{
+	if (text)
+		OutputDebugStringW(reinterpret_cast<const wchar_t *>(text));
+}
+
+LibraryHandle LoadLibraryByName(const char *file_name)
+{
+	if (!file_name || !*file_name)
+		return nullptr;
+	return reinterpret_cast<LibraryHandle>(LoadLibraryA(file_name));
+}
+
+void *LibrarySymbol(LibraryHandle library, const char *name)
+{
+	if (!library || !name)
+		return nullptr;
+	return reinterpret_cast<void *>(GetProcAddress(static_cast<HMODULE>(library), name));
+}
+
+void FreeLibraryHandle(LibraryHandle library)
+{
+	if (library)
+		FreeLibrary(static_cast<HMODULE>(library));
+}
+
+const char *HookLibraryName()
+{
+	return "vorlix.dll";
+}
+
+} // namespace platform

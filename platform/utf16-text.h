@@ -1,0 +1,24 @@
+#pragma once
+// Text conversions of the operating-system layer. Window texts travel as
+// UTF-16; the X server and the file system hand out bytes. Malformed input
+// never fails a conversion: each bad sequence becomes U+FFFD.
+#include <string>
+#include <string_view>
+
+namespace platform::text {
+
+std::u16string Utf8ToUtf16(std::string_view utf8);
+
+// Lone surrogates become U+FFFD.
+std::string Utf16ToUtf8(std::u16string_view utf16);
+
+// ISO 8859-1 bytes (the X STRING type) to UTF-8.
+std::string Latin1ToUtf8(std::string_view latin1);
+
+// Copies `text` into `buffer` as GetWindowTextW does: at most max_count - 1
+// units and a terminating zero, never ending in the first half of a
+// surrogate pair. Returns the units copied; 0 and nothing written when
+// max_count < 1.
+int CopyTerminated(std::u16string_view text, char16_t *buffer, int max_count);
+
+} // namespace platform::text

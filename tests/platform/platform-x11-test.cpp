@@ -1,0 +1,287 @@
+// The X11 layer against a real X server with a real window manager: each
+// case runs in an X session of its own (Xvfb and openbox, started by
+// scripts/with-xsession). Windows come from vorlix-test-windows; known
+// answers from xprop, xwininfo and the titles the test itself chose.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <map>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/platform.h"
+#include "platform/utf16-text.h"
+#include "tests/support/test-support.h"
+#include "tests/support/test-windows-client.h"
+
+using platform::WindowHandle;
+using namespace testing_support;
+
+namespace {
+
+std::u16string Title(WindowHandle window, int max_count = 1024)
+{
+	std::u16string buffer(static_cast<size_t>(max_count), u'#');
+	const int n = platform::WindowTitle(window, &buffer[0], max_count);
+	EXPECT_EQ(buffer[static_cast<size_t>(n)], u'\0');
+	return buffer.substr(0, static_cast<size_t>(n));
+}
+
+std::vector<WindowHandle> ListWindows()
+{
+	std::vector<WindowHandle> windows;
+	EXPECT_TRUE(platform::EnumTopLevelWindows(
+		[](WindowHandle w, std::intptr_t user) {
+			reinterpret_cast<std::vector<WindowHandle> *>(user)->push_back(w);
+			return true;
+		},
+		reinterpret_cast<std::intptr_t>(&windows)));
+	return windows;
+}
+
+// Window ids in an xprop answer such as "... window id # 0x400000, 0x400001".
+std::vector<WindowHandle> XpropWindows(const std::string &arguments)
+{
+	const std::string out = Shell("xprop " + arguments);
+	std::vector<WindowHandle> ids;
+	for (size_t at = out.find("0x"); at != std::string::npos; at = out.find("0x", at + 2))
+		ids.push_back(std::stoul(out.substr(at), nullptr, 16));
+	return ids;
+}
+
+// The layer answers from the server's events; they arrive a moment after
+// the change that the window client waited for.
+template <typename Check> bool Eventually(Check check)
+{
+	for (int i = 0; i < 1000; ++i) {
+		if (check())
+			return true;
+		std::this_thread::sleep_for(std::chrono::milliseconds(10));
+	}
+	return false;
+}
+
+std::string Hex(const std::string &bytes)
+{
+	static const char digits[] = "0123456789abcdef";
+	std::string hex;
+	for (const unsigned char b : bytes)
+		hex += {digits[b >> 4], digits[b & 15]};
+	return hex;
+}
+
+std::string ExeNameOf(uint32_t pid)
+{
+	std::string name;
+	platform::ProcessSnapshot *snapshot = platform::OpenProcessSnapshot();
+	platform::ProcessEntry entry{};
+	for (bool more = platform::FirstProcess(snapshot, &entry); more;
+	     more = platform::NextProcess(snapshot, &entry))
+		if (entry.pid == pid)
+			name = platform::text::Utf16ToUtf8(entry.exe_file);
+	platform::CloseProcessSnapshot(snapshot);
+	return name;
+}
+
+} // namespace
+
+TEST(X11Windows, EnumerationListsTheWindowManagersClientsAndStopsWhenAsked)
+{
+	TestWindows client;
+	const std::vector<uint32_t> opened = client.OpenMany(3, "listed");
+	ASSERT_EQ(opened.size(), 3u);
+	const std::vector<WindowHandle> listed = ListWindows();
+	EXPECT_EQ(listed, XpropWindows("-root _NET_CLIENT_LIST"));
+	for (const uint32_t w : opened)
+		EXPECT_NE(std::find(listed.begin(), listed.end(), w), listed.end());
+
+	int calls = 0;
+	EXPECT_FALSE(platform::EnumTopLevelWindows(
+		[](WindowHandle, std::intptr_t user) {
+			++*reinterpret_cast<int *>(user);
+			return false;
+		},
+		reinterpret_cast<std::intptr_t>(&calls)));
+	EXPECT_EQ(calls, 1);
+	EXPECT_EQ(platform::DesktopWindow(),
+		  std::stoul(Shell("xwininfo -root | sed -n 's/.*Window id: \\(0x[0-9a-f]*\\).*/\\1/p'"),
+			     nullptr, 16));
+}
+
+TEST(X11Windows, ForegroundFollowsEveryActivation)
+{
+	TestWindows client;
+	const uint32_t a = client.Open("A"), b = client.Open("B");
+	for (const uint32_t w : {a, b, a, b}) {
+		ASSERT_TRUE(client.Activate(w));
+		EXPECT_TRUE(Eventually([&] { return platform::ForegroundWindow() == w; }))
+			<< "foreground " << platform::ForegroundWindow() << " not " << w;
+		// Asked many times, as the sampler does once per window.
+		for (int i = 0; i < 100; ++i)
+			ASSERT_EQ(platform::ForegroundWindow(), w);
+		EXPECT_EQ(XpropWindows("-root _NET_ACTIVE_WINDOW"), std::vector<WindowHandle>{w});
+	}
+	client.Close(b);
+	EXPECT_TRUE(Eventually([&] { return platform::ForegroundWindow() != b; }));
+}
+
+TEST(X11Windows, TitlesInEveryEncodingReadAsUtf16)
+{
+	TestWindows client;
+	const struct {
+		const char *verb;
+		std::string arguments;
+		std::u16string title;
+	} cases[] = {
+		{"open", "Hello", u"Hello"},
+		{"open", "w\xc3\xb6rld \xe4\xb8\xad\xe6\x96\x87 \xf0\x9f\x98\x80",
+		 u"w\u00f6rld \u4e2d\u6587 \U0001F600"},
+		{"open", "", u""},
+		{"open-nopid", "no pid", u"no pid"},
+		{"open-latin1", "Caf\xc3\xa9 Z\xc3\xbcrich \xc3\xbf", u"Caf\u00e9 Z\u00fcrich \u00ff"},
+		{"open-raw", "UTF8_STRING " + Hex("\xe4\xb8\xad"), u"\u4e2d"},
+		// ESC $ ) A and the GB2312 bytes of the text (iconv -t EUC-CN).
+		{"open-raw", "COMPOUND_TEXT 1b242941d6d0cec4", u"\u4e2d\u6587"},
+		{"open-raw", "STRING -", u""},
+	};
+	for (const auto &c : cases) {
+		const uint32_t w = client.OpenWith(c.verb, c.arguments);
+		ASSERT_NE(w, 0u) << c.verb << " " << c.arguments;
+		EXPECT_EQ(Title(w), c.title) << c.verb << " " << c.arguments;
+	}
+}
+
+TEST(X11Windows, CompoundTextFromXlibReadsBack)
+{
+	TestWindows client;
+	const uint32_t w = client.OpenWith("open-latin1", "placeholder");
+	const std::string id = std::to_string(w);
+	// Xlib encodes text beyond Latin-1 as COMPOUND_TEXT (format "8t").
+	Shell("LC_ALL=C.UTF-8 xprop -id " + id + " -f WM_NAME 8t -set WM_NAME '"
+	      "\xe4\xb8\xad\xe6\x96\x87 \xc5\x81\xc3\xb3\x64\xc5\xba \xd0\x9c\xd0\xb8\xd1\x80 "
+	      "\xe6\x97\xa5\xe6\x9c\xac \xed\x95\x9c\xea\xb5\xad \xe2\x82\xac'");
+	ASSERT_NE(Shell("xprop -id " + id + " WM_NAME").find("COMPOUND_TEXT"), std::string::npos);
+	EXPECT_EQ(Title(w), u"\u4e2d\u6587 \u0141\u00f3d\u017a \u041c\u0438\u0440 "
+			    u"\u65e5\u672c \ud55c\uad6d \u20ac");
+
+	// _NET_WM_NAME, once set, wins over WM_NAME.
+	Shell("xprop -id " + id + " -f _NET_WM_NAME 8u -set _NET_WM_NAME 'new name'");
+	EXPECT_EQ(Title(w), u"new name");
+}
+
+TEST(X11Windows, LongTitlesAreCutLikeGetWindowTextW)
+{
+	TestWindows client;
+	std::string long_title;
+	for (int i = 0; i < 200; ++i)
+		long_title += static_cast<char>('a' + i % 26);
+	const std::u16string long16(long_title.begin(), long_title.end());
+	// 147 units, then a pair that a cut after 148 would split.
+	const std::string pair_title = std::string(147, 'x') + "\xf0\x9f\x98\x80" + "tail";
+	const std::u16string pair16 = std::u16string(147, u'x') + u"\U0001F600tail";
+	const uint32_t plain = client.Open(long_title), pair = client.Open(pair_title);
+
+	const struct {
+		uint32_t window;
+		int max_count;
+		std::u16string expected;
+	} cases[] = {
+		{plain, 149, long16.substr(0, 148)}, {plain, 201, long16},
+		{plain, 200, long16.substr(0, 199)}, {plain, 2, u"a"},
+		{plain, 1, u""},                     {pair, 149, pair16.substr(0, 147)},
+		{pair, 150, pair16.substr(0, 149)},  {pair, 148, pair16.substr(0, 147)},
+	};
+	for (const auto &c : cases)
+		EXPECT_EQ(Title(c.window, c.max_count), c.expected) << c.max_count;
+
+	char16_t untouched[1] = {u'#'};
+	EXPECT_EQ(platform::WindowTitle(plain, untouched, 0), 0);
+	EXPECT_EQ(untouched[0], u'#');
+}
+
+TEST(X11Windows, ProcessIdFromNetWmPidElseFromTheXResourceExtension)
+{
+	TestWindows client;
+	const uint32_t with_pid = client.Open("with pid");
+	const uint32_t without = client.OpenWith("open-nopid", "without pid");
+	const uint32_t other_pid = client.OpenWith("open-pid", "4242 claims another pid");
+	const uint32_t latin1 = client.OpenWith("open-latin1", "old style");
+	ASSERT_NE(Shell("xprop -id " + std::to_string(without) + " _NET_WM_PID").find("not found"),
+		  std::string::npos);
+
+	const uint32_t pid = static_cast<uint32_t>(client.pid());
+	EXPECT_EQ(platform::WindowProcessId(with_pid), pid);
+	EXPECT_EQ(platform::WindowProcessId(without), pid);
+	EXPECT_EQ(platform::WindowProcessId(latin1), pid);
+	EXPECT_EQ(platform::WindowProcessId(other_pid), 4242u);
+	EXPECT_EQ(ExeNameOf(platform::WindowProcessId(without)), "vorlix-test-windows");
+}
+
+TEST(X11Windows, WindowsThatDoNotExistReadAsNothing)
+{
+	TestWindows client;
+	const uint32_t closed = client.Open("short-lived");
+	client.Close(closed);
+	for (const WindowHandle w : {WindowHandle{0}, WindowHandle{closed}, WindowHandle{0x1fffffff},
+				     static_cast<WindowHandle>(0x100000000ull)}) {
+		EXPECT_EQ(Title(w), u"") << w;
+		EXPECT_EQ(platform::WindowProcessId(w), 0u) << w;
+	}
+	EXPECT_FALSE(platform::WindowSystemLost());
+}
+
+TEST(X11Windows, WindowsDestroyedDuringAnEnumerationReadAsNothing)
+{
+	TestWindows client;
+	const std::vector<uint32_t> opened = client.OpenMany(4, "doomed");
+	ASSERT_EQ(opened.size(), 4u);
+	struct Walk {
+		TestWindows *client;
+		std::vector<uint32_t> doomed;
+		std::map<WindowHandle, std::u16string> titles;
+		std::map<WindowHandle, uint32_t> pids;
+	} walk{&client, {opened.begin() + 1, opened.end()}, {}, {}};
+	// At the first window, the others are destroyed; the walk goes on.
+	EXPECT_TRUE(platform::EnumTopLevelWindows(
+		[](WindowHandle w, std::intptr_t user) {
+			auto *walk = reinterpret_cast<Walk *>(user);
+			for (const uint32_t d : walk->doomed)
+				walk->client->Close(d);
+			walk->doomed.clear();
+			walk->titles[w] = Title(w);
+			walk->pids[w] = platform::WindowProcessId(w);
+			return true;
+		},
+		reinterpret_cast<std::intptr_t>(&walk)));
+	EXPECT_EQ(walk.titles[opened[0]], u"doomed 1");
+	for (size_t i = 1; i < opened.size(); ++i) {
+		EXPECT_EQ(walk.titles[opened[i]], u"");
+		EXPECT_EQ(walk.pids[opened[i]], 0u);
+	}
+	EXPECT_FALSE(platform::WindowSystemLost());
+}
+
+TEST(X11Windows, ChurningWindowsNeverBreakTheSampling)
+{
+	TestWindows client;
+	std::string churned;
+	std::thread churn([&] { churned = client.Command("churn 2000 400"); });
+	int rounds = 0;
+	std::this_thread::sleep_for(std::chrono::milliseconds(50));
+	while (churned.empty()) {
+		for (const WindowHandle w : ListWindows()) {
+			Title(w);
+			platform::WindowProcessId(w);
+			platform::ForegroundWindow();
+		}
+		++rounds;
+	}
+	churn.join();
+	EXPECT_EQ(churned.rfind("churned ", 0), 0u) << churned;
+	EXPECT_GT(rounds, 0);
+	EXPECT_FALSE(platform::WindowSystemLost());
+	EXPECT_TRUE(Eventually([] { return ListWindows() == XpropWindows("-root _NET_CLIENT_LIST"); }));
+}
