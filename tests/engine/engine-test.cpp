@@ -336,14 +336,18 @@ TEST(SingleInstance, LockOfAKilledRunDoesNotBlockTheNextStart)
 TEST(SingleInstance, UnwritableProgramFolderIsNamedInTheError)
 {
 	MonitorProcess monitor;
-	// A directory where the lock file should be: it can never be created.
-	Shell("mkdir '" + monitor.ProgramDir() + "/lockfile.lock' && touch '" +
-	      monitor.ProgramDir() + "/lockfile.lock/x'");
+	// Run as an unprivileged user who may read the program folder but not
+	// write into it, so the lock file cannot be created at all.
+	Shell("chmod 755 '" + monitor.ProgramDir() + "' && chmod -R 777 '" +
+	      monitor.config.path() + "'");
+	monitor.launcher = {"setpriv", "--reuid=65534", "--regid=65534",
+			    "--clear-groups"};
 	monitor.Start(MonitorProcess::Arguments({"--check_interval", "1"}));
 	EXPECT_EQ(monitor.Wait(), 255);
 	const std::string log = monitor.Log();
 	EXPECT_NE(log.find(": lock file " + monitor.ProgramDir() +
-			   "/lockfile.lock cannot be taken: "),
+			   "/lockfile.lock cannot be taken: the file cannot be "
+			   "created (permission denied)\n"),
 		  std::string::npos)
 		<< log;
 	EXPECT_EQ(log.find("duplicate application"), std::string::npos);
@@ -357,7 +361,8 @@ TEST(Memory, TwentySecondsUnderValgrindHaveNoInvalidAccess)
 	const uint32_t b = windows.Open("valgrind B");
 	ASSERT_TRUE(windows.Activate(a));
 	MonitorProcess monitor;
-	monitor.launcher = {"valgrind", "--error-exitcode=99",
+	monitor.launcher = {"env", "LD_PRELOAD=" + BinPath("libvalgrind-hwy-shim.so"),
+			    "valgrind", "--error-exitcode=99",
 			    "--errors-for-leak-kinds=none", "--leak-check=no"};
 	monitor.Start(MonitorProcess::Arguments({"--check_interval", "1"}));
 	ASSERT_TRUE(monitor.WaitForLog("window_title:valgrind A", 90))
