@@ -1,0 +1,202 @@
+// The foreground-window sampler over real windows (Xvfb with openbox) and a
+// real record file below a temporary application-data folder.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "monitor/window-monitor.h"
+#include "store/monitor-db.h"
+#include "tests/store/store-testing.h"
+#include "tests/support/log-capture.h"
+#include "tests/support/test-support.h"
+#include "tests/support/test-windows-client.h"
+
+using namespace testing_support;
+using store_testing::ReadRows;
+
+namespace {
+
+const char kKey[] = "sampler-key-16by";
+const char kClient[] = "vorlix-test-windows";
+
+class Sampler : public ::testing::Test {
+protected:
+	void SetUp() override
+	{
+		store_testing::InstallQtApplication();
+		SharedSample::SetUserInfo(12, 7);
+		SharedSample::SetRecordDir("rec");
+		SharedSample::SetCipherKey(kKey);
+		SharedSample::ActiveInfo.last_window = 0;
+		SharedSample::ActiveInfo.check_tm = 1000;
+		SharedSample::ActiveInfo.active_tm = 990;
+		mkdir((home / "rec").c_str(), 0755);
+	}
+	void TearDown() override { RemoveMonitorConnection(); }
+
+	void Tick()
+	{
+		platform::EnumTopLevelWindows(CheckActiveWindow, 0);
+		++SharedSample::ActiveInfo.check_tm;
+	}
+	std::vector<store_testing::Row> Rows()
+	{
+		return ReadRows(home / "rec/12.6.mon.db");
+	}
+	std::vector<std::string> ChangeLines()
+	{
+		return log.Texts(LOG_INFO, "CheckActiveWindow ");
+	}
+	std::string ChangeLine(const std::string &title,
+			       const std::string &process = kClient)
+	{
+		return "CheckActiveWindow window_title:" + title +
+		       " window_process:" + process;
+	}
+
+	TempConfigHome home;
+	LogCapture log;
+	TestWindows windows;
+};
+
+std::string Decrypt(const std::string &stored)
+{
+	return store_testing::OpensslDecrypt(stored, kKey);
+}
+
+pid_t EndedProcess()
+{
+	const pid_t pid = fork();
+	if (pid == 0)
+		_exit(0);
+	waitpid(pid, nullptr, 0);
+	return pid;
+}
+
+} // namespace
+
+TEST_F(Sampler, TitlesAreReadAsTheyAreOrGiveADash)
+{
+	const std::string long_title(200, 'L');
+	const struct {
+		const char *verb;
+		std::string title;
+		std::string stored;
+	} cases[] = {
+		{"open", "", "-"},
+		{"open", long_title, long_title.substr(0, 148)},
+		{"open", "Gr\xc3\xbc\xc3\x9f" "e \xe6\x97\xa5\xe6\x9c\xac \xf0\x9f\x98\x80",
+		 "Gr\xc3\xbc\xc3\x9f" "e \xe6\x97\xa5\xe6\x9c\xac \xf0\x9f\x98\x80"},
+		{"open-latin1", "Caf\xc3\xa9", "Caf\xc3\xa9"},
+		{"open-nopid", "no pid property", "no pid property"},
+	};
+	size_t expected_rows = 0;
+	for (const auto &c : cases) {
+		ASSERT_TRUE(windows.Activate(windows.OpenWith(c.verb, c.title)));
+		log.clear();
+		Tick();
+		const auto rows = Rows();
+		ASSERT_EQ(rows.size(), ++expected_rows) << c.verb << " " << c.title;
+		EXPECT_EQ(rows.back().title, c.stored);
+		// X-Resource finds the owner when the window names no pid
+		EXPECT_EQ(Decrypt(rows.back().process), kClient);
+		EXPECT_EQ(rows.back().member_id, 7);
+		EXPECT_EQ(ChangeLines(),
+			  std::vector<std::string>{ChangeLine(c.stored)});
+	}
+}
+
+TEST_F(Sampler, SameWindowGivesARowPerTickAndOneChangeLine)
+{
+	ASSERT_TRUE(windows.Activate(windows.Open("steady")));
+	for (int i = 0; i < 10; ++i)
+		Tick();
+	const auto rows = Rows();
+	ASSERT_EQ(rows.size(), 10u);
+	for (int i = 0; i < 10; ++i) {
+		EXPECT_EQ(rows[i].title, "steady");
+		EXPECT_EQ(rows[i].check_tm, 1000 + i);
+	}
+	EXPECT_EQ(ChangeLines().size(), 1u);
+}
+
+TEST_F(Sampler, TitleIsReadOnlyWhenTheForegroundWindowChanges)
+{
+	const uint32_t a = windows.Open("A first");
+	const uint32_t b = windows.Open("B");
+	ASSERT_TRUE(windows.Activate(a));
+	Tick();
+	// A title change while the window stays in front is not seen ...
+	windows.Command("rename " + std::to_string(a) + " A second");
+	windows.Command("sync");
+	Tick();
+	ASSERT_TRUE(windows.Activate(b));
+	Tick();
+	// ... but coming back to A reads it again.
+	ASSERT_TRUE(windows.Activate(a));
+	Tick();
+	const auto rows = Rows();
+	ASSERT_EQ(rows.size(), 4u);
+	EXPECT_EQ(rows[0].title, "A first");
+	EXPECT_EQ(rows[1].title, "A first");
+	EXPECT_EQ(rows[2].title, "B");
+	EXPECT_EQ(rows[3].title, "A second");
+	EXPECT_EQ(ChangeLines(), (std::vector<std::string>{
+					 ChangeLine("A first"), ChangeLine("B"),
+					 ChangeLine("A second")}));
+}
+
+TEST_F(Sampler, NoForegroundWindowWritesNothing)
+{
+	Tick();
+	Tick();
+	EXPECT_FALSE(Exists(home / "rec/12.6.mon.db"));
+	EXPECT_TRUE(log.entries().empty());
+}
+
+TEST_F(Sampler, ProcessThatHasEndedGivesADash)
+{
+	const pid_t gone = EndedProcess();
+	ASSERT_TRUE(windows.Activate(windows.OpenWith(
+		"open-pid", std::to_string(gone) + " orphan")));
+	Tick();
+	const auto rows = Rows();
+	ASSERT_EQ(rows.size(), 1u);
+	EXPECT_EQ(rows[0].title, "orphan");
+	EXPECT_EQ(Decrypt(rows[0].process), "-");
+	EXPECT_EQ(ChangeLines(), std::vector<std::string>{ChangeLine("orphan", "-")});
+}
+
+namespace {
+
+TestWindows *churn = nullptr;
+std::vector<uint32_t> doomed;
+
+// Destroys the other windows while the enumeration is under way.
+bool CloseOthersThenSample(platform::WindowHandle window, std::intptr_t user)
+{
+	for (uint32_t id : doomed)
+		churn->Close(id);
+	doomed.clear();
+	return CheckActiveWindow(window, user);
+}
+
+} // namespace
+
+TEST_F(Sampler, WindowsDestroyedDuringTheEnumerationCauseNoError)
+{
+	doomed = windows.OpenMany(20, "doomed");
+	ASSERT_EQ(doomed.size(), 20u);
+	ASSERT_TRUE(windows.Activate(windows.Open("survivor")));
+	churn = &windows;
+	platform::EnumTopLevelWindows(CloseOthersThenSample, 0);
+	const auto rows = Rows();
+	ASSERT_EQ(rows.size(), 1u);
+	EXPECT_EQ(rows[0].title, "survivor");
+	// the only error is the first write's, which creates the table
+	for (const auto &text : log.Texts(LOG_ERROR))
+		EXPECT_EQ(text.rfind("InsertTable err_msg:", 0), 0u) << text;
+	EXPECT_LE(log.Texts(LOG_ERROR).size(), 1u);
+}
