@@ -243,15 +243,15 @@ uint32_t ResourcePid(X11Display *d, xcb_window_t window)
 {
 	if (!d->resource_pids)
 		return 0;
-	xcb_res_client_id_spec_t spec{window, XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID};
+	xcb_res_client_id_spec_t query{window, XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID};
 	Reply<xcb_res_query_client_ids_reply_t> ids(xcb_res_query_client_ids_reply(
-		d->conn, xcb_res_query_client_ids(d->conn, 1, &spec), nullptr));
+		d->conn, xcb_res_query_client_ids(d->conn, 1, &query), nullptr));
 	if (!ids)
 		return 0;
+	// Only the local-client-pid kind was asked for, so each answer is one.
 	for (auto it = xcb_res_query_client_ids_ids_iterator(ids.get()); it.rem > 0;
 	     xcb_res_client_id_value_next(&it)) {
-		if ((it.data->spec.mask & XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID) &&
-		    xcb_res_client_id_value_value_length(it.data) == 1)
+		if (xcb_res_client_id_value_value_length(it.data) == 1)
 			return *xcb_res_client_id_value_value(it.data);
 	}
 	return 0;
