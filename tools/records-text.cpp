@@ -1,0 +1,212 @@
+#include "tools/records-text.h"
+
+#include <cstdint>
+#include <cstdio>
+
+namespace {
+
+constexpr uint32_t kReplacement = 0xFFFD;
+
+struct Utf8Lead {
+	int extra;
+	uint32_t bits;
+	uint32_t minimum;
+};
+
+bool DecodeLead(unsigned char lead, Utf8Lead &info)
+{
+	if (lead >= 0xC2 && lead <= 0xDF)
+		info = {1, lead & 0x1Fu, 0x80};
+	else if (lead >= 0xE0 && lead <= 0xEF)
+		info = {2, lead & 0x0Fu, 0x800};
+	else if (lead >= 0xF0 && lead <= 0xF4)
+		info = {3, lead & 0x07u, 0x10000};
+	else
+		return false;
+	return true;
+}
+
+// The code point at `pos`, moving past it. An invalid sequence (stray or
+// missing continuation byte, overlong form, surrogate, beyond U+10FFFF)
+// gives U+FFFD and moves past one byte.
+uint32_t NextCodePoint(const std::string &text, size_t &pos)
+{
+	const unsigned char lead = static_cast<unsigned char>(text[pos]);
+	Utf8Lead info;
+	if (lead < 0x80 || !DecodeLead(lead, info)) {
+		++pos;
+		return lead < 0x80 ? lead : kReplacement;
+	}
+	if (pos + info.extra >= text.size()) {
+		++pos;
+		return kReplacement;
+	}
+	uint32_t cp = info.bits;
+	for (int i = 1; i <= info.extra; ++i) {
+		const unsigned char c = static_cast<unsigned char>(text[pos + i]);
+		if ((c & 0xC0) != 0x80) {
+			++pos;
+			return kReplacement;
+		}
+		cp = (cp << 6) | (c & 0x3Fu);
+	}
+	if (cp < info.minimum || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
+		++pos;
+		return kReplacement;
+	}
+	pos += info.extra + 1;
+	return cp;
+}
+
+void AppendCodePoint(std::string &out, uint32_t cp)
+{
+	if (cp < 0x80) {
+		out += static_cast<char>(cp);
+	} else if (cp < 0x800) {
+		out += static_cast<char>(0xC0 | (cp >> 6));
+		out += static_cast<char>(0x80 | (cp & 0x3F));
+	} else if (cp < 0x10000) {
+		out += static_cast<char>(0xE0 | (cp >> 12));
+		out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+		out += static_cast<char>(0x80 | (cp & 0x3F));
+	} else {
+		out += static_cast<char>(0xF0 | (cp >> 18));
+		out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+		out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+		out += static_cast<char>(0x80 | (cp & 0x3F));
+	}
+}
+
+void AppendJsonUnit(std::string &out, uint32_t unit)
+{
+	char escaped[16];
+	snprintf(escaped, sizeof(escaped), "\\u%04x", unit);
+	out += escaped;
+}
+
+bool IsControl(uint32_t cp)
+{
+	return cp < 0x20 || cp == 0x7F;
+}
+
+bool IsWide(uint32_t cp)
+{
+	return (cp >= 0x1100 && cp <= 0x115F) ||
+	       (cp >= 0x2E80 && cp <= 0xA4CF && cp != 0x303F) ||
+	       (cp >= 0xAC00 && cp <= 0xD7A3) ||
+	       (cp >= 0xF900 && cp <= 0xFAFF) ||
+	       (cp >= 0xFE30 && cp <= 0xFE4F) ||
+	       (cp >= 0xFF00 && cp <= 0xFF60) ||
+	       (cp >= 0xFFE0 && cp <= 0xFFE6) ||
+	       (cp >= 0x1F300 && cp <= 0x1F64F) ||
+	       (cp >= 0x1F900 && cp <= 0x1F9FF) ||
+	       (cp >= 0x20000 && cp <= 0x3FFFD);
+}
+
+bool IsCombining(uint32_t cp)
+{
+	return (cp >= 0x0300 && cp <= 0x036F) || (cp >= 0x200B && cp <= 0x200F) ||
+	       (cp >= 0xFE20 && cp <= 0xFE2F);
+}
+
+} // namespace
+
+void AppendValidUtf8(std::string &out, const std::string &text)
+{
+	for (size_t pos = 0; pos < text.size();)
+		AppendCodePoint(out, NextCodePoint(text, pos));
+}
+
+void AppendJsonString(std::string &out, const std::string &text)
+{
+	out += '"';
+	for (size_t pos = 0; pos < text.size();) {
+		const uint32_t cp = NextCodePoint(text, pos);
+		switch (cp) {
+		case '"': out += "\\\""; break;
+		case '\\': out += "\\\\"; break;
+		case '\b': out += "\\b"; break;
+		case '\f': out += "\\f"; break;
+		case '\n': out += "\\n"; break;
+		case '\r': out += "\\r"; break;
+		case '\t': out += "\\t"; break;
+		default:
+			if (cp >= 0x10000) {
+				AppendJsonUnit(out, 0xD800 + ((cp - 0x10000) >> 10));
+				AppendJsonUnit(out, 0xDC00 + ((cp - 0x10000) & 0x3FF));
+			} else if (cp >= 0x80 || IsControl(cp)) {
+				AppendJsonUnit(out, cp);
+			} else {
+				out += static_cast<char>(cp);
+			}
+		}
+	}
+	out += '"';
+}
+
+void AppendCsvField(std::string &out, const std::string &text)
+{
+	if (text.find_first_of(",\"\r\n") == std::string::npos) {
+		AppendValidUtf8(out, text);
+		return;
+	}
+	std::string valid;
+	AppendValidUtf8(valid, text);
+	out += '"';
+	for (char c : valid) {
+		if (c == '"')
+			out += '"';
+		out += c;
+	}
+	out += '"';
+}
+
+void AppendHtmlText(std::string &out, const std::string &text)
+{
+	for (size_t pos = 0; pos < text.size();) {
+		const uint32_t cp = NextCodePoint(text, pos);
+		switch (cp) {
+		case '&': out += "&amp;"; break;
+		case '<': out += "&lt;"; break;
+		case '>': out += "&gt;"; break;
+		case '"': out += "&quot;"; break;
+		case '\'': out += "&#39;"; break;
+		case '\t':
+		case '\n':
+		case '\r': out += ' '; break;
+		default: AppendCodePoint(out, IsControl(cp) ? kReplacement : cp);
+		}
+	}
+}
+
+std::string PrintableText(const std::string &text)
+{
+	std::string out;
+	for (size_t pos = 0; pos < text.size();) {
+		const uint32_t cp = NextCodePoint(text, pos);
+		if (cp == '\n') {
+			out += "\\n";
+		} else if (cp == '\r') {
+			out += "\\r";
+		} else if (cp == '\t') {
+			out += "\\t";
+		} else if (IsControl(cp) || (cp >= 0x80 && cp < 0xA0)) {
+			char escaped[16];
+			snprintf(escaped, sizeof(escaped), "\\x%02x", cp);
+			out += escaped;
+		} else {
+			AppendCodePoint(out, cp);
+		}
+	}
+	return out;
+}
+
+size_t DisplayWidth(const std::string &text)
+{
+	size_t width = 0;
+	for (size_t pos = 0; pos < text.size();) {
+		const uint32_t cp = NextCodePoint(text, pos);
+		width += IsCombining(cp) ? 0 : IsWide(cp) ? 2 : 1;
+	}
+	return width;
+}
