@@ -1,0 +1,233 @@
+#include "tools/records-summary.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "tools/records-text.h"
+#include "tools/records-time.h"
+
+void IntervalStats::Add(int64_t check_tm)
+{
+	if (rows_ == 0) {
+		earliest_ = latest_ = check_tm;
+	} else {
+		earliest_ = std::min(earliest_, check_tm);
+		latest_ = std::max(latest_, check_tm);
+		// Unsigned: a difference across the whole 64-bit range must not
+		// overflow; such an "interval" is no interval anyway.
+		const uint64_t step = static_cast<uint64_t>(check_tm) -
+				      static_cast<uint64_t>(previous_);
+		if (check_tm > previous_ && step <= INT64_MAX) {
+			++counts_[static_cast<int64_t>(step)];
+			++positive_;
+		}
+	}
+	previous_ = check_tm;
+	++rows_;
+}
+
+int64_t IntervalStats::Median() const
+{
+	if (positive_ == 0)
+		return kDefaultInterval;
+	int64_t remaining = (positive_ - 1) / 2;
+	for (const auto &entry : counts_) {
+		if (remaining < entry.second)
+			return entry.first;
+		remaining -= entry.second;
+	}
+	return counts_.rbegin()->first;
+}
+
+RunCounter::RunCounter(int64_t median, int64_t cap, int64_t idle_threshold,
+		       Sink sink)
+	: last_of_run_(std::min(median, cap)),
+	  cap_(cap),
+	  idle_threshold_(idle_threshold),
+	  sink_(std::move(sink))
+{
+}
+
+void RunCounter::CountPending(int64_t seconds)
+{
+	int64_t idle = 0;
+	const bool is_idle =
+		pending_.idle_seconds(idle) && idle >= idle_threshold_;
+	sink_(pending_, seconds, is_idle);
+}
+
+void RunCounter::Add(const Record &record)
+{
+	if (!has_pending_) {
+		++runs_;
+	} else {
+		const uint64_t step = static_cast<uint64_t>(record.check_tm) -
+				      static_cast<uint64_t>(pending_.check_tm);
+		const bool same_run = record.check_tm >= pending_.check_tm &&
+				      step <= static_cast<uint64_t>(cap_);
+		CountPending(same_run ? static_cast<int64_t>(step)
+				      : last_of_run_);
+		runs_ += !same_run;
+	}
+	pending_ = record;
+	has_pending_ = true;
+}
+
+void RunCounter::Finish()
+{
+	if (has_pending_)
+		CountPending(last_of_run_);
+	has_pending_ = false;
+}
+
+const std::string &ProcessLabel(const Record &record)
+{
+	static const std::string kDamagedName = "?";
+	return record.process_ok ? record.process : kDamagedName;
+}
+
+void SummaryTotals::Count(const Record &record, int64_t seconds, bool idle)
+{
+	if (idle) {
+		idle_ += seconds;
+		return;
+	}
+	active_ += seconds;
+	const std::string &name = ProcessLabel(record);
+	executables_[name] += seconds;
+	std::string key = name;
+	key += '\0';
+	key += record.title;
+	titles_[key] += seconds;
+}
+
+namespace {
+
+void SortLines(std::vector<SummaryLine> &lines)
+{
+	std::sort(lines.begin(), lines.end(),
+		  [](const SummaryLine &a, const SummaryLine &b) {
+			  if (a.seconds != b.seconds)
+				  return a.seconds > b.seconds;
+			  if (a.process != b.process)
+				  return a.process < b.process;
+			  return a.title < b.title;
+		  });
+}
+
+} // namespace
+
+std::vector<SummaryLine> SummaryTotals::Executables() const
+{
+	std::vector<SummaryLine> lines;
+	for (const auto &entry : executables_)
+		lines.push_back({entry.first, std::string(), entry.second});
+	SortLines(lines);
+	return lines;
+}
+
+std::vector<SummaryLine> SummaryTotals::Titles() const
+{
+	std::vector<SummaryLine> lines;
+	for (const auto &entry : titles_) {
+		const size_t nul = entry.first.find('\0');
+		lines.push_back({entry.first.substr(0, nul),
+				 entry.first.substr(nul + 1), entry.second});
+	}
+	SortLines(lines);
+	return lines;
+}
+
+std::string FormatShare(int64_t part, int64_t total)
+{
+	if (total <= 0)
+		return "-";
+	char text[32];
+	snprintf(text, sizeof(text), "%.1f%%",
+		 100.0 * static_cast<double>(part) / static_cast<double>(total));
+	return text;
+}
+
+namespace {
+
+using TextRow = std::vector<std::string>;
+
+// Columns separated by two spaces; those marked in `right` aligned to the
+// right; no padding after the last column.
+void AppendAligned(const std::vector<TextRow> &rows,
+		   const std::vector<bool> &right, std::string &out)
+{
+	std::vector<size_t> widths(right.size(), 0);
+	for (const TextRow &row : rows)
+		for (size_t i = 0; i < row.size(); ++i)
+			widths[i] = std::max(widths[i],
+					     DisplayWidth(PrintableText(row[i])));
+	for (const TextRow &row : rows) {
+		for (size_t i = 0; i < row.size(); ++i) {
+			const std::string text = PrintableText(row[i]);
+			const size_t pad = widths[i] - DisplayWidth(text);
+			const bool last = i + 1 == row.size();
+			if (right[i])
+				out.append(pad, ' ');
+			out += text;
+			if (!right[i] && !last)
+				out.append(pad, ' ');
+			out += last ? "\n" : "  ";
+		}
+	}
+}
+
+TextRow TimeCells(int64_t seconds, int64_t total)
+{
+	return {std::to_string(seconds), FormatDuration(seconds),
+		FormatShare(seconds, total)};
+}
+
+TextRow Join(TextRow head, const TextRow &tail)
+{
+	head.insert(head.end(), tail.begin(), tail.end());
+	return head;
+}
+
+void AppendExecutables(const SummaryTotals &totals, std::string &out)
+{
+	const int64_t total = totals.total_seconds();
+	std::vector<TextRow> rows = {{"Executable", "Seconds", "Time", "Share"}};
+	for (const SummaryLine &line : totals.Executables())
+		rows.push_back(Join({line.process}, TimeCells(line.seconds, total)));
+	rows.push_back(Join({"(idle)"}, TimeCells(totals.idle_seconds(), total)));
+	rows.push_back(Join({"Total"}, TimeCells(total, total)));
+	AppendAligned(rows, {false, true, true, true}, out);
+}
+
+void AppendTitles(const SummaryTotals &totals, std::string &out)
+{
+	const int64_t total = totals.total_seconds();
+	std::vector<TextRow> rows = {
+		{"Seconds", "Time", "Share", "Executable", "Title"}};
+	for (const SummaryLine &line : totals.Titles())
+		rows.push_back(Join(TimeCells(line.seconds, total),
+				    {line.process, line.title}));
+	AppendAligned(rows, {true, true, true, false, false}, out);
+}
+
+} // namespace
+
+std::string FormatSummary(const SummaryInfo &info,
+			  const SummaryTotals &totals)
+{
+	if (info.rows == 0)
+		return "No rows in the period.\n";
+	std::string out = "Rows " + std::to_string(info.rows) + " from " +
+			  FormatLocalTime(info.earliest) + " to " +
+			  FormatLocalTime(info.latest) + " in " +
+			  std::to_string(info.runs) +
+			  (info.runs == 1 ? " run\n" : " runs\n");
+	out += "Median interval " + std::to_string(info.median) +
+	       " s, gap cap " + std::to_string(info.cap) + " s, idle from " +
+	       std::to_string(info.idle_threshold) + " s\n\n";
+	AppendExecutables(totals, out);
+	out += '\n';
+	AppendTitles(totals, out);
+	return out;
+}
