@@ -8,8 +8,8 @@
 
 namespace {
 
-// Bounds the memory of the cache on files with many distinct values.
-constexpr size_t kCacheLimit = 100000;
+// Bounds the memory of the name cache on files with many distinct names.
+constexpr size_t kCacheLimit = 10000;
 // Rows tried by CheckKey.
 constexpr int64_t kKeyCheckRows = 64;
 
@@ -51,18 +51,35 @@ bool IsStoredName(const std::string &text)
 
 RecordDecoder::RecordDecoder(std::string key) : key_(std::move(key)) {}
 
-const std::string *RecordDecoder::Decrypt(const std::string &cipher_text)
+void RecordDecoder::DecodeTime(const std::string &cipher_text, Record &record)
 {
-	auto found = cache_.find(cipher_text);
-	if (found == cache_.end()) {
-		if (cache_.size() >= kCacheLimit)
-			cache_.clear();
-		Decrypted entry{false, std::string()};
-		entry.ok = DecryptText(key_, key_, cipher_text, entry.text) ==
-			   DecryptStatus::Ok;
-		found = cache_.emplace(cipher_text, std::move(entry)).first;
+	if (!has_last_time_ || cipher_text != last_time_text_) {
+		std::string plain;
+		last_time_ok_ = DecryptText(key_, key_, cipher_text, plain) ==
+					DecryptStatus::Ok &&
+				ParseStoredTime(plain, last_time_);
+		last_time_text_ = cipher_text;
+		has_last_time_ = true;
 	}
-	return found->second.ok ? &found->second.text : nullptr;
+	record.active_ok = last_time_ok_;
+	record.active_tm = last_time_ok_ ? last_time_ : 0;
+}
+
+void RecordDecoder::DecodeName(const std::string &cipher_text, Record &record)
+{
+	auto found = names_.find(cipher_text);
+	if (found == names_.end()) {
+		if (names_.size() >= kCacheLimit)
+			names_.clear();
+		Name name{false, std::string()};
+		name.ok = DecryptText(key_, key_, cipher_text, name.text) ==
+				  DecryptStatus::Ok &&
+			  IsStoredName(name.text);
+		found = names_.emplace(cipher_text, std::move(name)).first;
+	}
+	record.process_ok = found->second.ok;
+	if (record.process_ok)
+		record.process = found->second.text;
 }
 
 void RecordDecoder::Decode(const RawRecord &raw, Record &record)
@@ -71,14 +88,8 @@ void RecordDecoder::Decode(const RawRecord &raw, Record &record)
 	record.member_id = raw.member_id;
 	record.check_tm = raw.check_tm;
 	record.title = raw.title;
-
-	const std::string *time_text = Decrypt(raw.active_tm);
-	record.active_ok =
-		time_text && ParseStoredTime(*time_text, record.active_tm);
-	const std::string *name = Decrypt(raw.process);
-	record.process_ok = name && IsStoredName(*name);
-	if (record.process_ok)
-		record.process = *name;
+	DecodeTime(raw.active_tm, record);
+	DecodeName(raw.process, record);
 	good_values_ += record.active_ok + record.process_ok;
 	bad_values_ += !record.active_ok + !record.process_ok;
 }

@@ -39,16 +39,23 @@ public:
 	int64_t bad_values() const { return bad_values_; }
 
 private:
-	const std::string *Decrypt(const std::string &cipher_text);
+	void DecodeTime(const std::string &cipher_text, Record &record);
+	void DecodeName(const std::string &cipher_text, Record &record);
 
 	std::string key_;
-	// Equal values encrypt to equal texts (the IV is fixed), and executable
-	// names repeat on almost every row, so decrypted texts are kept.
-	struct Decrypted {
+	// The last-input time repeats while the user is away: the last one is
+	// kept.
+	std::string last_time_text_;
+	bool last_time_ok_ = false;
+	int64_t last_time_ = 0;
+	bool has_last_time_ = false;
+	// Equal names encrypt to equal texts (the IV is fixed), and a few names
+	// fill almost every row: each is decrypted and checked once.
+	struct Name {
 		bool ok;
 		std::string text;
 	};
-	std::unordered_map<std::string, Decrypted> cache_;
+	std::unordered_map<std::string, Name> names_;
 	int64_t good_values_ = 0;
 	int64_t bad_values_ = 0;
 };

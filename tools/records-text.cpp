@@ -109,10 +109,22 @@ bool IsCombining(uint32_t cp)
 	       (cp >= 0xFE20 && cp <= 0xFE2F);
 }
 
+bool IsAscii(const std::string &text)
+{
+	for (char c : text)
+		if (static_cast<unsigned char>(c) >= 0x80)
+			return false;
+	return true;
+}
+
 } // namespace
 
 void AppendValidUtf8(std::string &out, const std::string &text)
 {
+	if (IsAscii(text)) {
+		out += text;
+		return;
+	}
 	for (size_t pos = 0; pos < text.size();)
 		AppendCodePoint(out, NextCodePoint(text, pos));
 }
