@@ -289,8 +289,12 @@ TEST_F(RecordsTool, BadInputGivesOneLineAndLeavesTheFileUnchanged)
 			 return d / "c.db";
 		 },
 		 {}, ": table monitor_detail lacks the expected columns (", 1},
-		{"a folder", [](const TempDir &d) { return d.path(); }, {},
-		 " is not a regular file", 1},
+		{"a folder",
+		 [](const TempDir &d) {
+			 testing_support::Shell("mkdir '" + d / "folder.db" + "'");
+			 return d / "folder.db";
+		 },
+		 {}, " is not a regular file", 1},
 		{"key of 15 bytes", good, {"--key", "0123456789abcde"},
 		 "the key must be 16 bytes long, not 15", 1},
 		{"key of 17 bytes", good, {"--key", "0123456789abcdefg"},
