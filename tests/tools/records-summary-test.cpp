@@ -98,22 +98,6 @@ TEST(RecordsSummary, HandMadeRowsCountIntervalsRunsAndIdle)
 	}
 }
 
-TEST(RecordsSummary, TitlesAndExecutablesSortedLongestFirst)
-{
-	const Outcome o = Count(HandMadeRows(), 0, 180);
-	const auto titles = o.totals.Titles();
-	ASSERT_EQ(3u, titles.size());
-	EXPECT_EQ("A1", titles[0].title);
-	EXPECT_EQ(30, titles[0].seconds);
-	EXPECT_EQ("A2", titles[1].title);
-	EXPECT_EQ(28, titles[1].seconds);
-	EXPECT_EQ("B", titles[2].title);
-	EXPECT_EQ(22, titles[2].seconds);
-	const auto executables = o.totals.Executables();
-	ASSERT_EQ(2u, executables.size());
-	EXPECT_EQ("a.exe", executables[0].process);
-}
-
 TEST(RecordsSummary, TimeGoingBackEndsTheRun)
 {
 	const std::vector<Record> rows = {

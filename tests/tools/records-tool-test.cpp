@@ -85,19 +85,6 @@ TEST_F(RecordsTool, ListFormatsGiveExactOutputForSmallFile)
 	}
 }
 
-TEST_F(RecordsTool, LocalTimesFollowTheTimeZone)
-{
-	const std::string file = MakeFile(SmallRows());
-	const auto result = RunTool({"list", file, "--key", kKey, "--format",
-				     "csv", "--process", "chrome.exe"},
-				    {"TZ=CST-8"});
-	EXPECT_EQ(0, result.status) << result.err;
-	EXPECT_NE(std::string::npos,
-		  result.out.find(",2024-05-01 16:00:00,1714550395,"
-				  "2024-05-01 15:59:55,5,"))
-		<< result.out;
-}
-
 std::vector<Row> RowsWithTitles(const std::vector<std::string> &titles)
 {
 	std::vector<Row> rows;
