@@ -13,6 +13,7 @@
 #include "monitor/window-monitor.h"
 #include "tests/support/monitor-process.h"
 #include "tests/support/test-windows-client.h"
+#include "tests/tools/records-fixture.h"
 
 using namespace testing_support;
 using std::chrono::milliseconds;
@@ -151,6 +152,23 @@ TEST(Recording, WindowSwitchesAndKeyPressesAreRecordedEverySecond)
 		    static_cast<long long>(rows.size()) - 1, 1);
 	EXPECT_EQ(monitor.CountInLog(alpha_line), 1);
 	EXPECT_EQ(monitor.CountInLog("CheckActiveWindow window_title:Beta "), 1);
+
+	// The records reader shows the same rows as the independent decryption.
+	const auto listed = records_fixture::ListWithTool(monitor.DbPath(), kTestKey);
+	ASSERT_EQ(listed.size(), rows.size());
+	for (size_t i = 0; i < rows.size(); ++i) {
+		EXPECT_EQ(listed[i].id, rows[i].id);
+		EXPECT_EQ(listed[i].check_tm, rows[i].check_tm);
+		EXPECT_EQ(listed[i].active_tm, rows[i].active_tm);
+		EXPECT_EQ(listed[i].idle, std::to_string(rows[i].check_tm -
+							  std::stoll(rows[i].active_tm)));
+		EXPECT_EQ(listed[i].process, rows[i].process);
+		EXPECT_EQ(listed[i].title, rows[i].title);
+	}
+	const RunResult summary = records_fixture::RunTool(
+		{"summary", monitor.DbPath(), "--key", kTestKey});
+	EXPECT_EQ(summary.status, 0) << summary.err;
+	EXPECT_NE(summary.out.find(kClient), std::string::npos) << summary.out;
 }
 
 TEST(Recording, CheckIntervalOfThreeGivesThreeSecondSteps)
