@@ -64,14 +64,7 @@ template <typename Check> bool Eventually(Check check)
 	return false;
 }
 
-std::string Hex(const std::string &bytes)
-{
-	static const char digits[] = "0123456789abcdef";
-	std::string hex;
-	for (const unsigned char b : bytes)
-		hex += {digits[b >> 4], digits[b & 15]};
-	return hex;
-}
+using testing_support::Hex;
 
 std::string ExeNameOf(uint32_t pid)
 {

@@ -124,17 +124,6 @@ std::string Sqlite(const std::string &db_path, const std::string &sql)
 	return out;
 }
 
-std::string Hex(const std::string &bytes)
-{
-	std::string hex;
-	char digits[3];
-	for (unsigned char c : bytes) {
-		std::snprintf(digits, sizeof(digits), "%02x", c);
-		hex += digits;
-	}
-	return hex;
-}
-
 std::string OpensslDecrypt(const std::string &base64_text, const std::string &key)
 {
 	// base64 holds no quote, so single quotes carry it through the shell.

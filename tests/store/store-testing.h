@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/test-support.h"
+
 namespace store_testing {
 
 // Creates the QCoreApplication once, before the first test.
@@ -43,7 +45,7 @@ std::string StoredSchema(const std::string &db_path);
 // Runs statements through the sqlite3 command on `db_path`.
 std::string Sqlite(const std::string &db_path, const std::string &sql);
 
-std::string Hex(const std::string &bytes);
+using testing_support::Hex;
 // base64 text decrypted with `openssl enc -d -aes-128-cbc`, the key as key
 // and as IV.
 std::string OpensslDecrypt(const std::string &base64_text, const std::string &key);

@@ -15,39 +15,20 @@ const char kTestKey[] = "k3y-0f-16-bytes!";
 
 namespace {
 
-std::string Quote(const std::string &text)
-{
-	std::string quoted = "'";
-	for (char c : text)
-		quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-	return quoted + "'";
-}
-
-std::string Hex(const std::string &bytes)
-{
-	static const char digits[] = "0123456789abcdef";
-	std::string hex;
-	for (unsigned char c : bytes) {
-		hex += digits[c >> 4];
-		hex += digits[c & 15];
-	}
-	return hex;
-}
-
 } // namespace
 
 std::string OpensslDecrypt(const std::string &base64, const std::string &key)
 {
 	if (base64.empty())
 		return std::string();
-	return Shell("printf '%s' " + Quote(base64) +
+	return Shell("printf '%s' " + ShellQuote(base64) +
 		     " | openssl enc -d -aes-128-cbc -base64 -A -K " + Hex(key) +
 		     " -iv " + Hex(key) + " 2>/dev/null");
 }
 
 std::string Sqlite(const std::string &db, const std::string &sql)
 {
-	return Shell("sqlite3 " + Quote(db) + " " + Quote(sql) + " 2>&1");
+	return Shell("sqlite3 " + ShellQuote(db) + " " + ShellQuote(sql) + " 2>&1");
 }
 
 MonitorProcess::MonitorProcess(const MonitorProcess &first, int)
@@ -60,11 +41,11 @@ MonitorProcess::MonitorProcess(const MonitorProcess &first, int)
 MonitorProcess::MonitorProcess(std::string hook_library)
 	: dir_(program_dir.path())
 {
-	Shell("cp " + Quote(BinPath("vorlix-monitor")) + " " +
-	      Quote(program_dir.path()));
+	Shell("cp " + ShellQuote(BinPath("vorlix-monitor")) + " " +
+	      ShellQuote(program_dir.path()));
 	if (!hook_library.empty())
-		Shell("cp " + Quote(hook_library) + " " +
-		      Quote(program_dir / "libvorlix.so"));
+		Shell("cp " + ShellQuote(hook_library) + " " +
+		      ShellQuote(program_dir / "libvorlix.so"));
 	out_file = program_dir / "stdout.txt";
 	err_file = program_dir / "stderr.txt";
 }
@@ -184,7 +165,7 @@ std::vector<Row> MonitorProcess::Rows() const
 	const std::string out = Shell(
 		"sqlite3 -separator \"$(printf '\\037')\" -newline "
 		"\"$(printf '\\036')\" " +
-		Quote(DbPath()) +
+		ShellQuote(DbPath()) +
 		" 'SELECT id, member_id, active_tm, check_tm, process, title "
 		"FROM monitor_detail ORDER BY id' 2>/dev/null");
 	std::vector<Row> rows;

@@ -183,6 +183,25 @@ bool Exists(const std::string &path)
 	return stat(path.c_str(), &st) == 0;
 }
 
+std::string Hex(const std::string &bytes)
+{
+	static const char digits[] = "0123456789abcdef";
+	std::string hex;
+	for (unsigned char c : bytes) {
+		hex += digits[c >> 4];
+		hex += digits[c & 15];
+	}
+	return hex;
+}
+
+std::string ShellQuote(const std::string &text)
+{
+	std::string quoted = "'";
+	for (char c : text)
+		quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+	return quoted + "'";
+}
+
 std::string Shell(const std::string &command)
 {
 	std::string output;

@@ -62,6 +62,12 @@ std::vector<std::string> ListDir(const std::string &path); // sorted, no dot ent
 std::vector<std::string> SplitLines(const std::string &text);
 bool Exists(const std::string &path);
 
+// Lower-case hexadecimal digits of `bytes` (as the openssl command takes keys).
+std::string Hex(const std::string &bytes);
+
+// `text` quoted for /bin/sh, whatever it holds.
+std::string ShellQuote(const std::string &text);
+
 // Runs a shell command and returns its standard output.
 std::string Shell(const std::string &command);
 

@@ -12,17 +12,6 @@ namespace records_fixture {
 
 const char *const kKey = "0123456789abcdef";
 
-std::string Hex(const std::string &bytes)
-{
-	static const char digits[] = "0123456789abcdef";
-	std::string hex;
-	for (unsigned char c : bytes) {
-		hex += digits[c >> 4];
-		hex += digits[c & 15];
-	}
-	return hex;
-}
-
 std::string OpensslEncrypt(const std::string &key, const std::string &plain)
 {
 	static std::map<std::pair<std::string, std::string>, std::string> cache;

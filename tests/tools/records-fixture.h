@@ -68,6 +68,6 @@ struct FileState {
 };
 FileState SnapshotFile(const std::string &path);
 
-std::string Hex(const std::string &bytes);
+using testing_support::Hex;
 
 } // namespace records_fixture

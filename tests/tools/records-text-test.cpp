@@ -6,16 +6,7 @@
 
 namespace {
 
-std::string Hex(const std::string &bytes)
-{
-	static const char digits[] = "0123456789abcdef";
-	std::string hex;
-	for (unsigned char c : bytes) {
-		hex += digits[c >> 4];
-		hex += digits[c & 15];
-	}
-	return hex;
-}
+using testing_support::Hex;
 
 std::string Json(const std::string &text)
 {
