@@ -189,12 +189,22 @@ TEST_F(Sampler, WindowsDestroyedDuringTheEnumerationCauseNoError)
 {
 	doomed = windows.OpenMany(20, "doomed");
 	ASSERT_EQ(doomed.size(), 20u);
-	ASSERT_TRUE(windows.Activate(windows.Open("survivor")));
+	const uint32_t survivor = windows.Open("survivor");
+	ASSERT_TRUE(windows.Activate(survivor));
 	churn = &windows;
 	platform::EnumTopLevelWindows(CloseOthersThenSample, 0);
+	// The window manager may clear the active window for a moment while
+	// it handles the closings, so that walk may or may not write a row;
+	// the next one does.
+	windows.Command("sync");
+	const size_t during = Rows().size();
+	EXPECT_LE(during, 1u);
+	ASSERT_TRUE(windows.Activate(survivor));
+	Tick();
 	const auto rows = Rows();
-	ASSERT_EQ(rows.size(), 1u);
-	EXPECT_EQ(rows[0].title, "survivor");
+	ASSERT_EQ(rows.size(), during + 1);
+	for (const auto &row : rows)
+		EXPECT_EQ(row.title, "survivor");
 	// the only error is the first write's, which creates the table
 	for (const auto &text : log.Texts(LOG_ERROR))
 		EXPECT_EQ(text.rfind("InsertTable err_msg:", 0), 0u) << text;
