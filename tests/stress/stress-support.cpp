@@ -1,0 +1,190 @@
+#include "tests/stress/stress-support.h"
+
+#include <chrono>
+#include <cstdlib>
+#include <sstream>
+#include <thread>
+
+#include <poll.h>
+#include <sys/inotify.h>
+#include <unistd.h>
+
+#include "tests/support/monitor-process.h"
+#include "tests/support/test-support.h"
+
+namespace stress {
+
+using testing_support::Shell;
+
+namespace {
+
+std::string Quote(const std::string &text)
+{
+	std::string quoted = "'";
+	for (char c : text)
+		quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+	return quoted + "'";
+}
+
+std::vector<std::string> Split(const std::string &text, char separator)
+{
+	std::vector<std::string> parts;
+	std::stringstream in(text);
+	std::string part;
+	while (std::getline(in, part, separator))
+		parts.push_back(part);
+	return parts;
+}
+
+} // namespace
+
+int EnvCount(const char *name, int fallback)
+{
+	const char *value = std::getenv(name);
+	const int parsed = value ? std::atoi(value) : 0;
+	return parsed > 0 ? parsed : fallback;
+}
+
+void Sleep(double seconds)
+{
+	std::this_thread::sleep_for(
+		std::chrono::microseconds(static_cast<long long>(seconds * 1e6)));
+}
+
+double Now()
+{
+	return std::chrono::duration<double>(
+		       std::chrono::steady_clock::now().time_since_epoch())
+		.count();
+}
+
+long long WallSeconds()
+{
+	return std::chrono::duration_cast<std::chrono::seconds>(
+		       std::chrono::system_clock::now().time_since_epoch())
+		.count();
+}
+
+bool StoredRow::operator==(const StoredRow &other) const
+{
+	return id == other.id && member_id == other.member_id &&
+	       active_tm == other.active_tm && check_tm == other.check_tm &&
+	       process == other.process && title == other.title;
+}
+
+std::vector<StoredRow> StoredRows(const std::string &db)
+{
+	// Fields and rows separated by bytes that no column holds.
+	const std::string out = Shell(
+		"sqlite3 -separator \"$(printf '\\037')\" -newline "
+		"\"$(printf '\\036')\" " + Quote(db) +
+		" 'SELECT id, member_id, active_tm, check_tm, process, title "
+		"FROM monitor_detail ORDER BY id' 2>/dev/null");
+	std::vector<StoredRow> rows;
+	for (const std::string &record : Split(out, '\x1e')) {
+		const std::vector<std::string> f = Split(record, '\x1f');
+		if (f.size() != 6)
+			continue;
+		StoredRow row;
+		row.id = std::stoll(f[0]);
+		row.member_id = std::stoll(f[1]);
+		row.active_tm = f[2];
+		row.check_tm = std::stoll(f[3]);
+		row.process = f[4];
+		row.title = f[5];
+		rows.push_back(row);
+	}
+	return rows;
+}
+
+std::string IntegrityCheck(const std::string &db)
+{
+	std::string out = Shell("sqlite3 " + Quote(db) +
+				" 'PRAGMA integrity_check' 2>&1");
+	while (!out.empty() && (out.back() == '\n' || out.back() == '\r'))
+		out.pop_back();
+	return out;
+}
+
+Committed ReadCommitted(const std::string &db)
+{
+	testing_support::TempDir copy;
+	const std::string journal = db + "-journal";
+	Committed committed;
+	committed.hot_journal = !Shell("test -s " + Quote(journal) +
+				       " && echo yes").empty();
+	const std::string name = db.substr(db.rfind('/') + 1);
+	Shell("cp " + Quote(db) + " " + Quote(copy / name) + " 2>/dev/null; "
+	      "cp " + Quote(journal) + " " + Quote(copy / (name + "-journal")) +
+	      " 2>/dev/null");
+	if (!testing_support::Exists(copy / name))
+		return committed;
+	committed.rows = StoredRows(copy / name);
+	committed.integrity = IntegrityCheck(copy / name);
+	return committed;
+}
+
+std::string Decryptor::operator()(const std::string &base64)
+{
+	const auto known = cache_.find(base64);
+	if (known != cache_.end())
+		return known->second;
+	const std::string plain = testing_support::OpensslDecrypt(base64, key_);
+	cache_[base64] = plain;
+	return plain;
+}
+
+FolderWatch::FolderWatch(const std::string &folder)
+{
+	fd_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+	if (fd_ >= 0)
+		inotify_add_watch(fd_, folder.c_str(), IN_CREATE | IN_MODIFY);
+}
+
+FolderWatch::~FolderWatch()
+{
+	if (fd_ >= 0)
+		close(fd_);
+}
+
+void FolderWatch::Drain()
+{
+	alignas(inotify_event) char buffer[4096];
+	while (fd_ >= 0 && read(fd_, buffer, sizeof(buffer)) > 0) {
+	}
+}
+
+bool FolderWatch::WaitFor(const std::string &name, bool written, int timeout_ms)
+{
+	const uint32_t wanted = written ? IN_MODIFY : IN_CREATE;
+	const double deadline = Now() + timeout_ms / 1000.0;
+	alignas(inotify_event) char buffer[4096];
+	while (fd_ >= 0) {
+		const int left = static_cast<int>((deadline - Now()) * 1000);
+		if (left <= 0)
+			return false;
+		pollfd p{fd_, POLLIN, 0};
+		if (poll(&p, 1, left) <= 0)
+			continue;
+		const ssize_t n = read(fd_, buffer, sizeof(buffer));
+		for (ssize_t at = 0; n > 0 && at < n;) {
+			const auto *event = reinterpret_cast<inotify_event *>(buffer + at);
+			if ((event->mask & wanted) && event->len > 0 &&
+			    name == event->name)
+				return true;
+			at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+		}
+	}
+	return false;
+}
+
+int CountLines(const std::string &text, const std::string &part)
+{
+	int count = 0;
+	for (const std::string &line : testing_support::SplitLines(text))
+		if (line.find(part) != std::string::npos)
+			++count;
+	return count;
+}
+
+} // namespace stress
