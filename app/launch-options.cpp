@@ -8,8 +8,8 @@ const char *const kHelpTexts[7] = {
 	"--user_id: login user's id.\n\n",
 	"--member_id: login member id.\n\n",
 	"--cipher_key: title encrypto key.(length must be 16) \n\n",
-	"--record_dir: direct to save monitor record, default "
-	"%AppData%/Ambrel/vorlixes.\n\n",
+	("--record_dir: direct to save monitor record, default "
+	 "%AppData%/Ambrel/vorlixes.\n\n"),
 	"--log_dir: direct to save system log.\n\n",
 	"--landing_server_time: server time on login.\n\n",
 	"--check_interval: active check interval.\n\n",
