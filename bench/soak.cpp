@@ -3,8 +3,8 @@
 // window and writes its row with WriteActiveInfo, 100,000 times on an X
 // server with a few windows. Every 1,000th sample follows a change of the
 // foreground window, so the title and the process snapshot are read anew.
-// Prints the resident set size at the start, after 10,000 samples and at the
-// end, and the cost of one sample as percentiles.
+// Prints the resident set size (and the open descriptors) at the start, after
+// 10,000 samples and at the end, and the cost of one sample as percentiles.
 //
 //   scripts/with-xsession build/bin/vorlix-soak [samples] [record folder]
 //
@@ -20,6 +20,7 @@
 #include <vector>
 
 #include <QCoreApplication>
+#include <dirent.h>
 #include <sqlite3.h>
 #include <unistd.h>
 #include <util/base.h>
@@ -49,10 +50,23 @@ long StatusKib(const char *field)
 	return -1;
 }
 
+// Open file descriptors: a connection or file left open per write would
+// show here long before it showed in the memory.
+int OpenDescriptors()
+{
+	int count = 0;
+	if (DIR *fds = opendir("/proc/self/fd")) {
+		while (dirent *entry = readdir(fds))
+			count += entry->d_name[0] != '.';
+		closedir(fds);
+	}
+	return count - 1; // the listing's own
+}
+
 void PrintRss(const char *when, long samples)
 {
-	std::printf("rss %-18s %8ld KiB (after %ld samples)\n", when,
-		    StatusKib("VmRSS"), samples);
+	std::printf("rss %-18s %8ld KiB (after %ld samples), %d descriptors open\n",
+		    when, StatusKib("VmRSS"), samples, OpenDescriptors());
 	std::fflush(stdout);
 }
 
@@ -89,6 +103,59 @@ long long CountRows(const std::string &path)
 	return rows;
 }
 
+// A temporary application-data folder below `parent` with the record
+// folder in it, and the settings a run of the program would give; empty on
+// failure.
+std::string PrepareRecords(const std::string &parent)
+{
+	std::string home = parent + "/vorlix-soak-XXXXXX";
+	if (!mkdtemp(&home[0])) {
+		std::perror("mkdtemp");
+		return std::string();
+	}
+	setenv("XDG_CONFIG_HOME", home.c_str(), 1);
+	std::system(("mkdir -p '" + home + "/records'").c_str());
+	SharedSample::SetUserInfo(12, 7);
+	SharedSample::SetRecordDir("records");
+	SharedSample::SetCipherKey("soak-key-16bytes");
+	return home;
+}
+
+struct Costs {
+	std::vector<double> steady, changed; // microseconds
+};
+
+// Samples `samples` times back to back; before every 1,000th sample the
+// foreground moves to the next window. The costs' storage is written through
+// before the first sample, so that filling it does not show as growth of
+// the resident set.
+Costs Drive(testing_support::TestWindows &client,
+	    const std::vector<uint32_t> &windows, long samples)
+{
+	std::vector<double> costs(static_cast<size_t>(samples), 0.0);
+	PrintRss("before", 0);
+	for (long i = 0; i < samples; ++i) {
+		if (i > 0 && i % 1000 == 0)
+			client.Activate(windows[static_cast<size_t>(i / 1000) % windows.size()]);
+		SharedSample::ActiveInfo.check_tm = 1700000000 + i;
+		SharedSample::ActiveInfo.active_tm = 1700000000 + i - 3;
+		const auto start = std::chrono::steady_clock::now();
+		platform::EnumTopLevelWindows(CheckActiveWindow, 0);
+		const std::chrono::duration<double, std::micro> took =
+			std::chrono::steady_clock::now() - start;
+		costs[static_cast<size_t>(i)] = took.count();
+		if (i == 0)
+			PrintRss("start", 1);
+		if (i + 1 == 10000)
+			PrintRss("after 10,000", 10000);
+	}
+	PrintRss("end", samples);
+	Costs split;
+	for (size_t i = 0; i < costs.size(); ++i)
+		(i > 0 && i % 1000 == 0 ? split.changed : split.steady).push_back(costs[i]);
+	return split;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -97,58 +164,26 @@ int main(int argc, char **argv)
 	const std::string parent = argc > 2 ? argv[2] : "/dev/shm";
 	QCoreApplication app(argc, argv);
 	base_set_log_handler(CountErrors, nullptr);
-
-	std::string home = parent + "/vorlix-soak-XXXXXX";
-	if (!mkdtemp(&home[0])) {
-		std::perror("mkdtemp");
-		return 1;
-	}
-	setenv("XDG_CONFIG_HOME", home.c_str(), 1);
-	std::system(("mkdir -p '" + home + "/records'").c_str());
-	SharedSample::SetUserInfo(12, 7);
-	SharedSample::SetRecordDir("records");
-	SharedSample::SetCipherKey("soak-key-16bytes");
-
+	const std::string home = PrepareRecords(parent);
 	testing_support::TestWindows client;
 	const std::vector<uint32_t> windows = client.OpenMany(5, "soak");
-	if (windows.size() != 5 || !client.Activate(windows[0])) {
-		std::fprintf(stderr, "soak: windows could not be opened\n");
+	if (home.empty() || windows.size() != 5 || !client.Activate(windows[0])) {
+		std::fprintf(stderr, "soak: the records or windows could not be prepared\n");
 		return 1;
 	}
 
-	std::vector<double> steady, changed; // microseconds
-	steady.reserve(static_cast<size_t>(samples));
-	changed.reserve(static_cast<size_t>(samples) / 1000 + 1);
-	PrintRss("before", 0);
 	const auto began = std::chrono::steady_clock::now();
-	for (long i = 0; i < samples; ++i) {
-		const bool change = i > 0 && i % 1000 == 0;
-		if (change)
-			client.Activate(windows[static_cast<size_t>(i / 1000) % windows.size()]);
-		SharedSample::ActiveInfo.check_tm = 1700000000 + i;
-		SharedSample::ActiveInfo.active_tm = 1700000000 + i - 3;
-		const auto start = std::chrono::steady_clock::now();
-		platform::EnumTopLevelWindows(CheckActiveWindow, 0);
-		const std::chrono::duration<double, std::micro> took =
-			std::chrono::steady_clock::now() - start;
-		(change ? changed : steady).push_back(took.count());
-		if (i == 0)
-			PrintRss("start", 1);
-		if (i + 1 == 10000)
-			PrintRss("after 10,000", 10000);
-	}
+	const Costs costs = Drive(client, windows, samples);
 	const double seconds = std::chrono::duration<double>(
 		std::chrono::steady_clock::now() - began).count();
-	PrintRss("end", samples);
 	RemoveMonitorConnection();
 
-	const std::string db = home + "/records/12.6.mon.db";
 	std::printf("rss peak %ld KiB; %ld samples in %.1f s; rows stored %lld; "
 		    "error lines %d; record file on %s\n",
-		    StatusKib("VmHWM"), samples, seconds, CountRows(db), errorLines,
-		    parent.c_str());
-	PrintCost("(unchanged foreground)", steady);
-	PrintCost("(after a change)", changed);
+		    StatusKib("VmHWM"), samples, seconds,
+		    CountRows(home + "/records/12.6.mon.db"), errorLines, parent.c_str());
+	PrintCost("(unchanged foreground)", costs.steady);
+	PrintCost("(after a change)", costs.changed);
 	std::system(("rm -rf '" + home + "'").c_str());
 	return 0;
 }

@@ -11,7 +11,6 @@
 
 #include <csignal>
 #include <cstdio>
-#include <iostream>
 #include <map>
 #include <random>
 #include <set>
@@ -79,21 +78,13 @@ void Account(Tally &tally, const std::vector<StoredRow> &rows)
 		tally.seen.emplace(row.id, row);
 }
 
-} // namespace
-
-TEST(KilledMidWrite, NoCommittedRowIsLostAcrossSigkillsAtRandomMoments)
+// Starts and kills the program `kills` times, reading the committed state
+// after each kill.
+void KillRepeatedly(MonitorProcess &monitor, int kills, std::mt19937 &random,
+		    Tally &tally)
 {
-	const int kills = EnvCount("VORLIX_STRESS_KILLS", 200);
-	TestWindows windows;
-	ASSERT_TRUE(windows.Activate(windows.Open("killed mid-write")));
-	MonitorProcess monitor;
-	ASSERT_EQ(mkdir((monitor.config / "rec").c_str(), 0755), 0);
 	FolderWatch watch(monitor.config / "rec");
 	const auto args = MonitorProcess::Arguments({"--check_interval", "1"});
-	const unsigned seed = std::random_device{}();
-	std::mt19937 random(seed);
-
-	Tally tally;
 	for (int k = 0; k < kills; ++k) {
 		watch.Drain();
 		monitor.Start(args);
@@ -108,20 +99,12 @@ TEST(KilledMidWrite, NoCommittedRowIsLostAcrossSigkillsAtRandomMoments)
 			++tally.unsound;
 		Account(tally, committed.rows);
 	}
+}
 
-	// One clean run after the last kill: it recovers what that kill left,
-	// writes on and ends normally.
-	const size_t before = StoredRows(monitor.DbPath()).size();
-	monitor.Start(args);
-	for (int i = 0; i < 150 && StoredRows(monitor.DbPath()).size() <= before; ++i)
-		Sleep(0.1);
-	monitor.Signal(SIGINT);
-	EXPECT_EQ(monitor.Wait(), 0) << monitor.Log();
-
-	EXPECT_EQ(IntegrityCheck(monitor.DbPath()), "ok");
-	const std::vector<StoredRow> rows = StoredRows(monitor.DbPath());
-	EXPECT_GT(rows.size(), before) << "no row after the last restart";
-	Account(tally, rows);
+// Rows whose encrypted columns do not decrypt (with the openssl command) to
+// what the run recorded.
+int Undecryptable(const std::vector<StoredRow> &rows)
+{
 	Decryptor decrypt(kTestKey);
 	int undecryptable = 0;
 	for (const StoredRow &row : rows)
@@ -129,6 +112,36 @@ TEST(KilledMidWrite, NoCommittedRowIsLostAcrossSigkillsAtRandomMoments)
 		    decrypt(row.process) != "vorlix-test-windows" ||
 		    row.title != "killed mid-write" || row.member_id != 7)
 			++undecryptable;
+	return undecryptable;
+}
+
+} // namespace
+
+TEST(KilledMidWrite, NoCommittedRowIsLostAcrossSigkillsAtRandomMoments)
+{
+	const int kills = EnvCount("VORLIX_STRESS_KILLS", 200);
+	TestWindows windows;
+	ASSERT_TRUE(windows.Activate(windows.Open("killed mid-write")));
+	MonitorProcess monitor;
+	ASSERT_EQ(mkdir((monitor.config / "rec").c_str(), 0755), 0);
+	const unsigned seed = std::random_device{}();
+	std::mt19937 random(seed);
+	Tally tally;
+	KillRepeatedly(monitor, kills, random, tally);
+
+	// One clean run after the last kill: it recovers what that kill left,
+	// writes on and ends normally.
+	const size_t before = StoredRows(monitor.DbPath()).size();
+	monitor.Start(MonitorProcess::Arguments({"--check_interval", "1"}));
+	for (int i = 0; i < 150 && StoredRows(monitor.DbPath()).size() <= before; ++i)
+		Sleep(0.1);
+	monitor.Signal(SIGINT);
+	EXPECT_EQ(monitor.Wait(), 0) << monitor.Log();
+	EXPECT_EQ(IntegrityCheck(monitor.DbPath()), "ok");
+	const std::vector<StoredRow> rows = StoredRows(monitor.DbPath());
+	EXPECT_GT(rows.size(), before) << "no row after the last restart";
+	Account(tally, rows);
+	const int undecryptable = Undecryptable(rows);
 
 	std::printf("killed=%d mid_write=%d checked=%zu lost=%zu rows=%zu "
 		    "undecryptable=%d unsound=%d ended_early=%d seed=%u\n",

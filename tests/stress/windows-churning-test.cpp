@@ -46,22 +46,18 @@ int UnexpectedLines(const std::string &log)
 	return unexpected;
 }
 
-} // namespace
+struct Churn {
+	long churned = 0;
+	int switches = 0, held = 0;
+};
 
-TEST(WindowsChurning, HundredsOfWindowsASecondNeitherCrashNorStopTheRows)
+// Churns windows at `rate` a second for `seconds` in a client of its own,
+// slices of at most 20 s (each slice's answer comes after it), while the
+// switcher moves the foreground every 0.2 s. Every fourth switch goes to a
+// window that is closed at once, so the foreground window itself vanishes.
+Churn ChurnAndSwitch(TestWindows &switcher, const std::vector<uint32_t> &own,
+		     int seconds, int rate)
 {
-	const int seconds = EnvCount("VORLIX_STRESS_CHURN_SECONDS", 60);
-	const int rate = 300; // windows a second
-	TestWindows switcher;
-	const std::vector<uint32_t> own = switcher.OpenMany(3, "switched");
-	ASSERT_EQ(own.size(), 3u);
-	ASSERT_TRUE(switcher.Activate(own[0]));
-	MonitorProcess monitor;
-	monitor.Start(MonitorProcess::Arguments({"--check_interval", "1"}));
-	ASSERT_TRUE(monitor.WaitForLog("window_title:switched 1", 10)) << monitor.Log();
-	const long long started = WallSeconds();
-
-	// Churns in slices of at most 20 s: each slice's answer comes after it.
 	TestWindows churner;
 	std::atomic<long> churned{0};
 	std::atomic<bool> churning{true};
@@ -75,50 +71,78 @@ TEST(WindowsChurning, HundredsOfWindowsASecondNeitherCrashNorStopTheRows)
 		}
 		churning = false;
 	});
-	// Every fourth switch goes to a window that is closed at once, so the
-	// foreground window itself vanishes too.
-	int switches = 0, held = 0;
-	for (size_t i = 1; churning; ++i, ++switches) {
+	Churn result;
+	for (size_t i = 1; churning; ++i, ++result.switches) {
 		if (i % 4 == 0) {
 			const uint32_t fleeting = switcher.Open("fleeting");
-			held += switcher.Activate(fleeting);
+			result.held += switcher.Activate(fleeting);
 			switcher.Close(fleeting);
 		} else {
-			held += switcher.Activate(own[i % own.size()]);
+			result.held += switcher.Activate(own[i % own.size()]);
 		}
 		Sleep(0.2);
 	}
 	churn.join();
+	result.churned = churned;
+	return result;
+}
 
-	const bool survived = monitor.Running();
-	const long long ended = WallSeconds();
-	monitor.Signal(SIGINT);
-	EXPECT_EQ(monitor.Wait(), 0);
-	const std::string log = monitor.Log();
-	const std::string errors = ReadFile(monitor.err_file);
-	const auto rows = StoredRows(monitor.DbPath());
-	int rows_during = 0, rows_last_quarter = 0, dash_titles = 0;
+struct RowFigures {
+	int during = 0, last_quarter = 0, dash_titles = 0;
+};
+
+// The rows sampled between `started` and `ended`, those of the run's last
+// quarter, and those whose window had vanished before its title was read.
+RowFigures CountRows(const std::vector<StoredRow> &rows, long long started,
+		     long long ended)
+{
+	RowFigures figures;
 	for (const StoredRow &row : rows) {
 		if (row.check_tm < started || row.check_tm > ended)
 			continue;
-		++rows_during;
-		rows_last_quarter += row.check_tm >= ended - seconds / 4;
-		dash_titles += row.title == "-";
+		++figures.during;
+		figures.last_quarter += row.check_tm >= ended - (ended - started) / 4;
+		figures.dash_titles += row.title == "-";
 	}
-	const int unexpected = UnexpectedLines(log);
+	return figures;
+}
+
+} // namespace
+
+TEST(WindowsChurning, HundredsOfWindowsASecondNeitherCrashNorStopTheRows)
+{
+	const int seconds = EnvCount("VORLIX_STRESS_CHURN_SECONDS", 60);
+	const int rate = 300; // windows a second
+	TestWindows switcher;
+	const std::vector<uint32_t> own = switcher.OpenMany(3, "switched");
+	ASSERT_EQ(own.size(), 3u);
+	ASSERT_TRUE(switcher.Activate(own[0]));
+	MonitorProcess monitor;
+	monitor.Start(MonitorProcess::Arguments({"--check_interval", "1"}));
+	ASSERT_TRUE(monitor.WaitForLog("window_title:switched 1", 10)) << monitor.Log();
+
+	const long long started = WallSeconds();
+	const Churn churn = ChurnAndSwitch(switcher, own, seconds, rate);
+	const long long ended = WallSeconds();
+	const bool survived = monitor.Running();
+	monitor.Signal(SIGINT);
+	EXPECT_EQ(monitor.Wait(), 0);
+
+	const RowFigures rows = CountRows(StoredRows(monitor.DbPath()), started, ended);
+	const int unexpected = UnexpectedLines(monitor.Log());
+	const std::string errors = ReadFile(monitor.err_file);
 	const int error_lines = CountLines(errors, "error: ");
 	std::printf("churn_seconds=%d churned=%ld switches=%d held=%d "
 		    "rows=%d rows_last_quarter=%d dash_titles=%d "
 		    "unexpected_log_lines=%d console_errors=%d\n",
-		    seconds, churned.load(), switches, held, rows_during,
-		    rows_last_quarter, dash_titles, unexpected, error_lines);
-
+		    seconds, churn.churned, churn.switches, churn.held, rows.during,
+		    rows.last_quarter, rows.dash_titles, unexpected, error_lines);
 	EXPECT_TRUE(survived);
-	EXPECT_GE(churned.load(), static_cast<long>(seconds) * rate / 2);
+	EXPECT_GE(churn.churned, static_cast<long>(seconds) * rate / 2);
 	EXPECT_EQ(unexpected, 0);
 	// The table creation of the first write, nothing more.
 	EXPECT_EQ(error_lines, 1) << errors;
-	EXPECT_GE(rows_during, seconds / 4);
-	EXPECT_GT(rows_last_quarter, 0);
+	EXPECT_GE(rows.during, seconds / 4);
+	EXPECT_GT(rows.last_quarter, 0);
 	EXPECT_EQ(IntegrityCheck(monitor.DbPath()), "ok");
 }
