@@ -37,10 +37,22 @@ std::mutex &streamMutex()
 	return mutex;
 }
 
+// A full disk puts the file stream into its failed state, and a failed
+// stream drops every later insertion: the log would stay silent for the rest
+// of the run, its last lines included, even once there is space again. So
+// each line starts from a cleared state; a line that cannot be written is
+// still dropped without a word. Called with the stream's lock held.
+void ClearFailure(std::ostream &stream)
+{
+	if (!stream.good())
+		stream.clear();
+}
+
 void WriteLine(std::ostream &stream, const std::string &prefix,
 	       const char *text, size_t length)
 {
 	std::lock_guard<std::mutex> guard(streamMutex());
+	ClearFailure(stream);
 	stream << prefix;
 	stream.write(text, static_cast<std::streamsize>(length));
 	stream << std::endl;
@@ -102,6 +114,7 @@ bool IsRepeatedLogEntry(std::ostream &stream, const char *format,
 
 	if (repeatCount > kRepeatsWritten) {
 		std::lock_guard<std::mutex> line(streamMutex());
+		ClearFailure(stream);
 		stream << LogTimeString() << ": Last log entry repeated for "
 		       << (repeatCount - kRepeatsWritten) << " more lines"
 		       << std::endl;

@@ -3,15 +3,21 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <csignal>
 #include <cstdarg>
+#include <fstream>
 #include <regex>
 #include <sstream>
 #include <thread>
 
+#include <sys/resource.h>
+
 #include "logging/log-handler.h"
 #include "tests/support/test-support.h"
 
+using testing_support::ReadFile;
 using testing_support::SplitLines;
+using testing_support::TempDir;
 
 namespace {
 
@@ -257,6 +263,39 @@ TEST_F(LogHandler, ThreadsLoggingAtOnceNeverTearLines)
 			ADD_FAILURE() << "torn line: " << line;
 	}
 	EXPECT_GT(firsts, kThreads * kEntries / 2);
+}
+
+// A file that cannot grow (a full disk; here the process's file size limit,
+// which fails the write as a full disk does) puts the stream into its failed
+// state. Once the file can grow again, the next entries must be written.
+TEST_F(LogHandler, LinesResumeWhenTheFileCanGrowAgain)
+{
+	TempDir dir;
+	const std::string path = dir / "log.txt";
+	std::fstream log(path, std::ios::in | std::ios::out | std::ios::trunc |
+				       std::ios::binary);
+	Log(log, LOG_INFO, "before the disk is full %d", 1);
+
+	const auto saved_signal = std::signal(SIGXFSZ, SIG_IGN);
+	rlimit saved{};
+	ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+	rlimit full = saved;
+	full.rlim_cur = static_cast<rlim_t>(ReadFile(path).size());
+	ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &full), 0);
+	Log(log, LOG_ERROR, "while the disk is full %d", 2);
+	const bool failed = !log.good();
+	ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &saved), 0);
+	std::signal(SIGXFSZ, saved_signal);
+	EXPECT_TRUE(failed) << "the full disk did not reach the stream";
+
+	Log(log, LOG_INFO, "after the disk is full %d", 3);
+	Log(log, LOG_INFO, "and on %d", 4);
+	std::stringstream written(ReadFile(path));
+	const std::vector<std::string> lines = Lines(written);
+	ASSERT_GE(lines.size(), 3u) << written.str();
+	EXPECT_EQ(lines.front(), "before the disk is full 1");
+	EXPECT_EQ(lines[lines.size() - 2], "after the disk is full 3");
+	EXPECT_EQ(lines.back(), "and on 4");
 }
 
 TEST(LogTimeString, HasTheTimeOfDayWithMilliseconds)

@@ -244,3 +244,40 @@ TEST_F(StoreFaults, FullDiskFailsRowsWithALoggedErrorThenRowsResume)
 	EXPECT_GE(full_lines, 2) << monitor.Log();
 	EXPECT_EQ(rows_while_full, 0u);
 }
+
+// Log and records below one application-data folder, as they are in use,
+// on one small file system that fills up and is freed again: the lines that
+// come once there is space again must reach the log, to its last line.
+TEST_F(StoreFaults, FullDiskForLogAndRecordsLosesOnlyWhatCameWhileFull)
+{
+	SmallFileSystem small(monitor.config.path(), "512k");
+	if (!small.mounted())
+		GTEST_SKIP() << "a small file system cannot be mounted here (mount -t "
+				"tmpfs needs root or CAP_SYS_ADMIN): " << small.error();
+	const uint32_t later = windows.Open("after the full disk");
+	StartAndWaitForRows(2);
+	const std::vector<StoredRow> before = StoredRows(monitor.DbPath());
+
+	const std::string filler = monitor.config / "filler";
+	Shell("dd if=/dev/zero of='" + filler + "' bs=4096 2>/dev/null");
+	// More log lines than the room left in the log's last page: failed
+	// writes, and a change of foreground window with a long title every
+	// half a second.
+	const std::vector<uint32_t> busy = windows.OpenMany(2, std::string(130, 'x'));
+	for (int i = 0; i < 24; ++i) {
+		windows.Activate(busy[static_cast<size_t>(i) % busy.size()]);
+		Sleep(0.5);
+	}
+	Shell("rm -f '" + filler + "'");
+	const long long freed_at = WallSeconds();
+	ASSERT_TRUE(WaitForRows(2, freed_at)) << monitor.Log();
+	ASSERT_TRUE(windows.Activate(later));
+	const bool logged = monitor.WaitForLog("window_title:after the full disk", 10);
+	StopAndCheck(before);
+	const std::string log = monitor.Log();
+	std::printf("full_s=12 log_resumed=%d log_complete=%d rows_after_freed=%zu\n",
+		    logged, log.find(": stopMonitor end!!!\n") != std::string::npos,
+		    RowsSince(freed_at));
+	EXPECT_TRUE(logged) << log;
+	EXPECT_NE(log.find(": stopMonitor end!!!\n"), std::string::npos) << log;
+}
