@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <csignal>
 #include <thread>
 
@@ -298,8 +299,12 @@ TEST(Shutdown, DisplayGoingAwayEndsTheProgramCleanly)
 	const char *server = std::getenv("VORLIX_XVFB_PID");
 	ASSERT_NE(server, nullptr);
 	kill(std::atoi(server), SIGTERM);
-	EXPECT_EQ(monitor.Wait(15), 0);
+	const int status = monitor.Wait(15);
 	const std::string log = monitor.Log();
+	std::printf("display_lost status=%d log_lines=%zu log_complete=%d\n", status,
+		    SplitLines(log).size(),
+		    log.find(": stopMonitor end!!!\n") != std::string::npos);
+	EXPECT_EQ(status, 0);
 	EXPECT_NE(log.find(": connection to the display lost, quitting\n"),
 		  std::string::npos)
 		<< log;
