@@ -114,7 +114,8 @@ faults = [("killed-mid-write-test", r"^(killed=.*)$"),
           ("store-faults-test", r'^(lock="BEGIN IMMEDIATE".*)$'),
           ("store-faults-test", r'^(lock="BEGIN EXCLUSIVE".*)$'),
           ("store-faults-test", r"^(deleted_s=.*)$"),
-          ("store-faults-test", r"^(full_s=.*)$"),
+          ("store-faults-test", r"^(full_s=\d+ full_error_lines.*)$"),
+          ("store-faults-test", r"^(full_s=\d+ log_resumed.*)$"),
           ("memcheck-test", r"^(memcheck_s=.*)$")] + [
           ("memcheck-test", rf"^({kind}: .*)$") for kind in
           ("definitely lost", "indirectly lost", "possibly lost", "still reachable")]
