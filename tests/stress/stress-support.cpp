@@ -15,16 +15,9 @@
 namespace stress {
 
 using testing_support::Shell;
+using testing_support::ShellQuote;
 
 namespace {
-
-std::string Quote(const std::string &text)
-{
-	std::string quoted = "'";
-	for (char c : text)
-		quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-	return quoted + "'";
-}
 
 std::vector<std::string> Split(const std::string &text, char separator)
 {
@@ -77,7 +70,7 @@ std::vector<StoredRow> StoredRows(const std::string &db)
 	// Fields and rows separated by bytes that no column holds.
 	const std::string out = Shell(
 		"sqlite3 -separator \"$(printf '\\037')\" -newline "
-		"\"$(printf '\\036')\" " + Quote(db) +
+		"\"$(printf '\\036')\" " + ShellQuote(db) +
 		" 'SELECT id, member_id, active_tm, check_tm, process, title "
 		"FROM monitor_detail ORDER BY id' 2>/dev/null");
 	std::vector<StoredRow> rows;
@@ -99,7 +92,7 @@ std::vector<StoredRow> StoredRows(const std::string &db)
 
 std::string IntegrityCheck(const std::string &db)
 {
-	std::string out = Shell("sqlite3 " + Quote(db) +
+	std::string out = Shell("sqlite3 " + ShellQuote(db) +
 				" 'PRAGMA integrity_check' 2>&1");
 	while (!out.empty() && (out.back() == '\n' || out.back() == '\r'))
 		out.pop_back();
@@ -111,11 +104,11 @@ Committed ReadCommitted(const std::string &db)
 	testing_support::TempDir copy;
 	const std::string journal = db + "-journal";
 	Committed committed;
-	committed.hot_journal = !Shell("test -s " + Quote(journal) +
+	committed.hot_journal = !Shell("test -s " + ShellQuote(journal) +
 				       " && echo yes").empty();
 	const std::string name = db.substr(db.rfind('/') + 1);
-	Shell("cp " + Quote(db) + " " + Quote(copy / name) + " 2>/dev/null; "
-	      "cp " + Quote(journal) + " " + Quote(copy / (name + "-journal")) +
+	Shell("cp " + ShellQuote(db) + " " + ShellQuote(copy / name) + " 2>/dev/null; "
+	      "cp " + ShellQuote(journal) + " " + ShellQuote(copy / (name + "-journal")) +
 	      " 2>/dev/null");
 	if (!testing_support::Exists(copy / name))
 		return committed;
