@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <cstdlib>
 #include <sstream>
 #include <thread>
 
@@ -92,8 +93,33 @@ void MonitorProcess::Start(const std::vector<std::string> &args)
 	}
 }
 
+namespace {
+
+// Whether /proc/PID/status lists a handler for the signal (SigCgt).
+bool HandlesSignal(pid_t pid, int signal_number)
+{
+	const std::string status =
+		ReadFile("/proc/" + std::to_string(pid) + "/status");
+	const size_t at = status.find("SigCgt:\t");
+	if (at == std::string::npos)
+		return false;
+	const unsigned long long caught =
+		std::strtoull(status.c_str() + at + 8, nullptr, 16);
+	return (caught >> (signal_number - 1)) & 1;
+}
+
+} // namespace
+
 void MonitorProcess::Signal(int signal_number)
 {
+	// The program installs its interrupt and termination handling only
+	// once its monitor has started; a request sent before meets the
+	// disposition it inherited, and a background job of a non-interactive
+	// shell (as under scripts/with-xsession) inherits SIGINT ignored. So
+	// these two wait, up to 30 s, until the program handles them.
+	if (signal_number == SIGINT || signal_number == SIGTERM)
+		for (int i = 0; i < 3000 && Running() && !HandlesSignal(pid, signal_number); ++i)
+			std::this_thread::sleep_for(std::chrono::milliseconds(10));
 	if (pid > 0)
 		kill(pid, signal_number);
 }

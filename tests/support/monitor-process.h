@@ -37,6 +37,9 @@ public:
 		const std::vector<std::string> &extra = {});
 
 	void Start(const std::vector<std::string> &args);
+	// Sends the signal; SIGINT and SIGTERM only once the program handles
+	// them (see the source), so that a quit request is never lost to
+	// start-up.
 	void Signal(int signal_number);
 	// Waits for the end; returns the status (0..255, or 128 + signal).
 	int Wait(int timeout_s = 30);
