@@ -14,6 +14,7 @@
 #include <dirent.h>
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -74,6 +75,30 @@ CreateResult CreateFileExclusively(const char *path)
 				       : CreateResult::Failed;
 	::close(fd);
 	return CreateResult::Created;
+}
+
+struct FileLock {
+	int fd;
+};
+
+FileLock *TryLockFile(const char *path)
+{
+	const int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY);
+	if (fd < 0)
+		return nullptr;
+	if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+		::close(fd);
+		return nullptr;
+	}
+	return new FileLock{fd};
+}
+
+void ReleaseFileLock(FileLock *lock)
+{
+	if (!lock)
+		return;
+	::close(lock->fd);
+	delete lock;
 }
 
 // The snapshot holds the process ids of the moment it was taken; names are

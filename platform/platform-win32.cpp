@@ -31,6 +31,18 @@ bool IsHighSurrogate(wchar_t unit)
 	return unit >= 0xD800 && unit <= 0xDBFF;
 }
 
+// The UTF-8 `path` as the wide text the file calls take; false when it is
+// not valid UTF-8.
+bool WidePath(const char *path, std::wstring &wide)
+{
+	const int length = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path, -1, nullptr, 0);
+	if (length <= 0)
+		return false;
+	wide.assign(static_cast<size_t>(length), L'\0');
+	MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path, -1, &wide[0], length);
+	return true;
+}
+
 } // namespace
 
 uint64_t TickCount64()
@@ -66,11 +78,9 @@ bool LocalTime(int64_t seconds, std::tm *out)
 
 CreateResult CreateFileExclusively(const char *path)
 {
-	const int length = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path, -1, nullptr, 0);
-	if (length <= 0)
+	std::wstring wide;
+	if (!WidePath(path, wide))
 		return CreateResult::Failed;
-	std::wstring wide(static_cast<size_t>(length), L'\0');
-	MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path, -1, &wide[0], length);
 	const HANDLE file = CreateFileW(wide.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
 					FILE_ATTRIBUTE_NORMAL, nullptr);
 	if (file == INVALID_HANDLE_VALUE)
@@ -78,6 +88,48 @@ CreateResult CreateFileExclusively(const char *path)
 							   : CreateResult::Failed;
 	CloseHandle(file);
 	return CreateResult::Created;
+}
+
+struct FileLock {
+	HANDLE file;
+};
+
+namespace {
+
+// The last byte a file could have: locking it never keeps a handle from the
+// file's data, whose every byte lies before it.
+constexpr DWORD kLockOffsetLow = 0xFFFFFFFF, kLockOffsetHigh = 0x7FFFFFFF;
+
+} // namespace
+
+FileLock *TryLockFile(const char *path)
+{
+	std::wstring wide;
+	if (!WidePath(path, wide))
+		return nullptr;
+	// Delete sharing, so that the holder may still delete the file it locked.
+	const HANDLE file = CreateFileW(wide.c_str(), GENERIC_READ,
+					FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+					nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+	if (file == INVALID_HANDLE_VALUE)
+		return nullptr;
+	OVERLAPPED at = {};
+	at.Offset = kLockOffsetLow;
+	at.OffsetHigh = kLockOffsetHigh;
+	if (!LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0,
+			&at)) {
+		CloseHandle(file);
+		return nullptr;
+	}
+	return new FileLock{file};
+}
+
+void ReleaseFileLock(FileLock *lock)
+{
+	if (!lock)
+		return;
+	CloseHandle(lock->file); // closing the handle releases its locks
+	delete lock;
 }
 
 namespace {

@@ -35,6 +35,18 @@ enum class CreateResult { Created, Exists, Failed };
 // Creates an empty file at the UTF-8 `path` only if none exists there.
 CreateResult CreateFileExclusively(const char *path);
 
+// An advisory lock on a file (flock on POSIX; on Windows a byte-range lock
+// far beyond the end, which leaves the file's data to every handle). Other
+// processes, and other FileLocks of this one, cannot take it while it is held.
+struct FileLock;
+
+// Locks the existing file at the UTF-8 `path` without waiting; nullptr when
+// the file cannot be opened or someone else holds the lock.
+FileLock *TryLockFile(const char *path);
+
+// Releases the lock; nullptr is allowed.
+void ReleaseFileLock(FileLock *lock);
+
 // ---- windows ------------------------------------------------------------
 // Called from one thread only (the main thread). On X11 the layer opens its
 // own connection to $DISPLAY on first use and keeps it; the foreground

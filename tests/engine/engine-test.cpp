@@ -356,6 +356,27 @@ TEST(SingleInstance, LockOfAKilledRunDoesNotBlockTheNextStart)
 	EXPECT_EQ(next.Wait(), 0);
 }
 
+// Each start prunes the log folder; the log a running instance writes is
+// never among the files it deletes.
+TEST(SingleInstance, FailedStartsLeaveTheRunningInstancesLogWhole)
+{
+	MonitorProcess running;
+	running.Start(MonitorProcess::Arguments({"--check_interval", "1"}));
+	ASSERT_TRUE(running.WaitForLog("into WindowMonitorStart", 10));
+	Sleep(1.1); // the failed starts' logs are newer: the running one is oldest
+	for (int i = 0; i < 3; ++i)
+		EXPECT_EQ(testing_support::Run({BinPath("vorlix-monitor"), "--user_id",
+						"0", "--log_dir", "logs"},
+					       {"XDG_CONFIG_HOME=" + running.config.path()})
+				  .status,
+			  255);
+	running.Signal(SIGINT);
+	EXPECT_EQ(running.Wait(), 0);
+	const std::string log = running.Log();
+	EXPECT_NE(log.find(": into WindowMonitorStart\n"), std::string::npos) << log;
+	EXPECT_NE(log.find(": stopMonitor end!!!\n"), std::string::npos) << log;
+}
+
 TEST(SingleInstance, UnwritableProgramFolderIsNamedInTheError)
 {
 	MonitorProcess monitor;
