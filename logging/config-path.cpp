@@ -5,6 +5,8 @@
 #include <util/bmem.h>
 #include <util/platform.h>
 
+#include "platform/platform.h"
+
 std::string NativeSeparators(std::string path)
 {
 #ifndef _WIN32
@@ -13,6 +15,18 @@ std::string NativeSeparators(std::string path)
 			c = '/';
 #endif
 	return path;
+}
+
+bool MakeDirectories(const std::string &path)
+{
+	if (path.empty())
+		return false;
+	// Every folder on the way, from the top; those that exist answer Exists.
+	for (size_t at = path.find_first_of("/\\", 1); at != std::string::npos;
+	     at = path.find_first_of("/\\", at + 1))
+		if (path[at - 1] != '/' && path[at - 1] != '\\' && path[at - 1] != ':')
+			platform::MakeDirectory(path.substr(0, at).c_str());
+	return platform::MakeDirectory(path.c_str()) != platform::CreateResult::Failed;
 }
 
 std::string ConfigPath(const std::string &name)

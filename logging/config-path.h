@@ -10,6 +10,11 @@
 // application-data folder can be found (no HOME either).
 std::string ConfigPath(const std::string &name);
 
+// Creates the folder `path` and every missing folder above it, each private
+// to its owner (platform::MakeDirectory); folders that exist keep their mode.
+// False when the folder cannot be made.
+bool MakeDirectories(const std::string &path);
+
 // Turns the separators of a resolved path into the platform's own ("\" and
 // "/" both become "/" on POSIX; unchanged on Windows).
 std::string NativeSeparators(std::string path);

@@ -131,7 +131,7 @@ bool WindowMonitor::WindowMonitorStart()
 		os_closedir(listing);
 	} else {
 		blog(LOG_INFO, "dbDir %s not exist", dir.c_str());
-		if (dir.empty() || os_mkdirs(dir.c_str()) == MKDIR_ERROR) {
+		if (!MakeDirectories(dir)) {
 			blog(LOG_ERROR, "mkdir dbDir %s fail", dir.c_str());
 			return false;
 		}

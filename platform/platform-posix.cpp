@@ -15,6 +15,7 @@
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -69,12 +70,20 @@ bool LocalTime(int64_t seconds, std::tm *out)
 CreateResult CreateFileExclusively(const char *path)
 {
 	const int fd = ::open(path, O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC,
-			      0644);
+			      0600);
 	if (fd < 0)
 		return errno == EEXIST ? CreateResult::Exists
 				       : CreateResult::Failed;
+	// The umask may take rights away, never add them: 0600 stands.
 	::close(fd);
 	return CreateResult::Created;
+}
+
+CreateResult MakeDirectory(const char *path)
+{
+	if (::mkdir(path, 0700) == 0)
+		return CreateResult::Created;
+	return errno == EEXIST ? CreateResult::Exists : CreateResult::Failed;
 }
 
 struct FileLock {

@@ -90,6 +90,19 @@ CreateResult CreateFileExclusively(const char *path)
 	return CreateResult::Created;
 }
 
+// The folder inherits the parent's access rights: below the roaming
+// application-data folder, its user's alone.
+CreateResult MakeDirectory(const char *path)
+{
+	std::wstring wide;
+	if (!WidePath(path, wide))
+		return CreateResult::Failed;
+	if (CreateDirectoryW(wide.c_str(), nullptr))
+		return CreateResult::Created;
+	return GetLastError() == ERROR_ALREADY_EXISTS ? CreateResult::Exists
+						      : CreateResult::Failed;
+}
+
 struct FileLock {
 	HANDLE file;
 };

@@ -32,8 +32,13 @@ bool LocalTime(int64_t seconds, std::tm *out);
 
 enum class CreateResult { Created, Exists, Failed };
 
-// Creates an empty file at the UTF-8 `path` only if none exists there.
+// Creates an empty file at the UTF-8 `path` only if none exists there; on
+// POSIX only its owner may read or write it (0600, whatever the umask).
 CreateResult CreateFileExclusively(const char *path);
+
+// Creates the folder at the UTF-8 `path` (its parent must exist); on POSIX
+// only its owner may enter it (0700). Exists also when a file is in the way.
+CreateResult MakeDirectory(const char *path);
 
 // An advisory lock on a file (flock on POSIX; on Windows a byte-range lock
 // far beyond the end, which leaves the file's data to every handle). Other

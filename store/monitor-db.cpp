@@ -10,6 +10,7 @@
 
 #include "logging/config-path.h"
 #include "monitor/shared-sample.h"
+#include "platform/platform.h"
 #include "store/value-cipher.h"
 
 const char *const kMonitorConnection = "monitor_connection";
@@ -181,6 +182,9 @@ void WriteActiveInfo()
 	}
 
 	QSqlDatabase db = MonitorConnection(path);
+	// SQLite would make a new file readable by every user; it takes an empty
+	// file for an empty database, so a private one is put there first.
+	platform::CreateFileExclusively(db.databaseName().toUtf8().constData());
 	if (!OpenWithRetries(db)) {
 		blog(LOG_ERROR, "WriteActiveInfo err:db open fail");
 		return;

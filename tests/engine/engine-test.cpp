@@ -8,6 +8,8 @@
 #include <csignal>
 #include <thread>
 
+#include <sys/stat.h>
+
 #include <QCoreApplication>
 #include <QTimer>
 
@@ -212,6 +214,28 @@ TEST(Recording, LandingServerTimeIsTheClockBase)
 	EXPECT_NE(monitor.Log().find("SetLandingServerTime 1500000000 "
 				     "landing_tick_count:"),
 		  std::string::npos);
+}
+
+// Log lines and rows hold window titles: only their owner may read what the
+// program creates, whatever the umask; a folder that was there keeps its mode.
+TEST(Recording, FilesAndFoldersItCreatesArePrivate)
+{
+	TestWindows windows;
+	ASSERT_TRUE(windows.Activate(windows.Open("private")));
+	MonitorProcess monitor;
+	const std::string home = ShellQuote(monitor.config.path());
+	Shell("chmod 755 " + home);
+	const mode_t saved = umask(022);
+	monitor.Start(MonitorProcess::Arguments({"--check_interval", "1"}));
+	umask(saved);
+	ASSERT_TRUE(monitor.WaitForLog("window_title:private", 10));
+	for (int i = 0; i < 100 && monitor.Rows().empty(); ++i)
+		Sleep(0.1);
+	monitor.Signal(SIGINT);
+	ASSERT_EQ(monitor.Wait(), 0);
+	EXPECT_EQ(Shell("cd " + home + " && stat -c '%a %n' . logs logs/* rec rec/*"),
+		  "755 .\n700 logs\n600 logs/" + ListDir(monitor.config / "logs").at(0) +
+			  "\n700 rec\n600 rec/12.6.mon.db\n");
 }
 
 TEST(Recording, NoForegroundWindowWritesNothing)
