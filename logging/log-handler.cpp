@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <fstream>
 #include <mutex>
 #include <ostream>
 
@@ -137,7 +138,9 @@ void FileLogHandler(int level, const char *format, va_list args, void *param)
 
 	if (level > LOG_INFO)
 		return;
-	auto &stream = *static_cast<std::ostream *>(param);
+	// Back to the type that went in: the ostream part of an fstream does not
+	// start at its address.
+	std::ostream &stream = *static_cast<std::fstream *>(param);
 	if (IsRepeatedLogEntry(stream, format, text))
 		return;
 
