@@ -110,6 +110,30 @@ void ReleaseFileLock(FileLock *lock)
 	delete lock;
 }
 
+bool ApplicationDataFolderKnown()
+{
+	const char *xdg = std::getenv("XDG_CONFIG_HOME");
+	if (xdg && !*xdg) {
+		unsetenv("XDG_CONFIG_HOME");
+		xdg = nullptr;
+	}
+	const char *home = std::getenv("HOME");
+	return xdg || (home && *home);
+}
+
+char PathSeparator()
+{
+	return '/';
+}
+
+std::string NativeSeparators(std::string path)
+{
+	for (char &c : path)
+		if (c == '\\')
+			c = '/';
+	return path;
+}
+
 // The snapshot holds the process ids of the moment it was taken; names are
 // read while walking, and a process that ended in between is left out, as
 // it would be missing from a snapshot taken a moment later.

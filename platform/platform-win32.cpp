@@ -103,6 +103,21 @@ CreateResult MakeDirectory(const char *path)
 						      : CreateResult::Failed;
 }
 
+bool ApplicationDataFolderKnown()
+{
+	return true;
+}
+
+char PathSeparator()
+{
+	return '\\';
+}
+
+std::string NativeSeparators(std::string path)
+{
+	return path;
+}
+
 struct FileLock {
 	HANDLE file;
 };

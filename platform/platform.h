@@ -52,6 +52,23 @@ FileLock *TryLockFile(const char *path);
 // Releases the lock; nullptr is allowed.
 void ReleaseFileLock(FileLock *lock);
 
+// ---- paths --------------------------------------------------------------
+
+// Whether libobs can find the user's application-data folder. On POSIX a
+// set but empty XDG_CONFIG_HOME is first taken out of the environment
+// (libobs would put "" in front and so write at the filesystem root); with
+// neither it nor HOME there is none (libobs would end the process). Always
+// true on Windows.
+bool ApplicationDataFolderKnown();
+
+// What separates a folder from a name in it: "\" on Windows, "/" on POSIX.
+char PathSeparator();
+
+// `path` with this OS's separators. "\" and "/" both separate folders: on
+// POSIX every "\" becomes "/", so that "a\b" names folder a with sub-folder
+// b for every file operation, as on Windows, where the path stays as it is.
+std::string NativeSeparators(std::string path);
+
 // ---- windows ------------------------------------------------------------
 // Called from one thread only (the main thread). On X11 the layer opens its
 // own connection to $DISPLAY on first use and keeps it; the foreground

@@ -28,13 +28,9 @@ const char *const kInsertSql =
 
 namespace {
 
-// On POSIX a "\" would be part of the file name and put the database beside
-// the record directory instead of in it.
-#ifdef _WIN32
-const char *const kRelativeFormat = "%s\\%d.%d.mon.db";
-#else
-const char *const kRelativeFormat = "%s/%d.%d.mon.db";
-#endif
+// The separator is the platform's: on POSIX a "\" would be part of the file
+// name and put the database beside the record directory instead of in it.
+const char *const kRelativeFormat = "%s%c%d.%d.mon.db";
 
 constexpr int kOpenAttempts = 3;
 constexpr int kLockedRetries = 3;
@@ -129,7 +125,7 @@ std::string MonitorDbRelativePath(const std::string &record_dir, int user_id)
 	// Windows build does.
 	char relative[128] = {};
 	std::snprintf(relative, sizeof(relative), kRelativeFormat,
-		      record_dir.c_str(), user_id, 6);
+		      record_dir.c_str(), platform::PathSeparator(), user_id, 6);
 	return relative;
 }
 
