@@ -86,6 +86,13 @@ CreateResult MakeDirectory(const char *path)
 	return errno == EEXIST ? CreateResult::Exists : CreateResult::Failed;
 }
 
+bool SameFile(const char *a, const char *b)
+{
+	struct stat first, second;
+	return ::stat(a, &first) == 0 && ::stat(b, &second) == 0 &&
+	       first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+}
+
 struct FileLock {
 	int fd;
 };

@@ -118,6 +118,35 @@ std::string NativeSeparators(std::string path)
 	return path;
 }
 
+namespace {
+
+// The volume and index that name a file, whatever path leads to it.
+bool FileIdentity(const char *path, BY_HANDLE_FILE_INFORMATION &info)
+{
+	std::wstring wide;
+	if (!WidePath(path, wide))
+		return false;
+	const HANDLE file = CreateFileW(wide.c_str(), 0,
+					FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+					nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+	if (file == INVALID_HANDLE_VALUE)
+		return false;
+	const bool known = GetFileInformationByHandle(file, &info) != FALSE;
+	CloseHandle(file);
+	return known;
+}
+
+} // namespace
+
+bool SameFile(const char *a, const char *b)
+{
+	BY_HANDLE_FILE_INFORMATION first, second;
+	return FileIdentity(a, first) && FileIdentity(b, second) &&
+	       first.dwVolumeSerialNumber == second.dwVolumeSerialNumber &&
+	       first.nFileIndexHigh == second.nFileIndexHigh &&
+	       first.nFileIndexLow == second.nFileIndexLow;
+}
+
 struct FileLock {
 	HANDLE file;
 };

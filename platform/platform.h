@@ -40,6 +40,9 @@ CreateResult CreateFileExclusively(const char *path);
 // only its owner may enter it (0700). Exists also when a file is in the way.
 CreateResult MakeDirectory(const char *path);
 
+// True when both UTF-8 paths name one existing file (links included).
+bool SameFile(const char *a, const char *b);
+
 // An advisory lock on a file (flock on POSIX; on Windows a byte-range lock
 // far beyond the end, which leaves the file's data to every handle). Other
 // processes, and other FileLocks of this one, cannot take it while it is held.
