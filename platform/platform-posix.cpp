@@ -2,7 +2,6 @@
 // run-time library loading on Linux. The windows are in platform-x11.cpp.
 #include "platform/platform.h"
 
-#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -19,33 +18,17 @@
 #include <time.h>
 #include <unistd.h>
 
+#include "platform/platform-backend.h"
 #include "platform/utf16-text.h"
 
 namespace platform {
 
-namespace {
-
-uint64_t RealTickCount()
+uint64_t backend::TickCount64()
 {
 	struct timespec now;
 	clock_gettime(CLOCK_MONOTONIC, &now);
 	return static_cast<uint64_t>(now.tv_sec) * 1000u +
 	       static_cast<uint64_t>(now.tv_nsec) / 1000000u;
-}
-
-std::atomic<TickSource> tickSource{nullptr};
-
-} // namespace
-
-uint64_t TickCount64()
-{
-	const TickSource source = tickSource.load(std::memory_order_relaxed);
-	return source ? source() : RealTickCount();
-}
-
-void SetTickSource(TickSource source)
-{
-	tickSource.store(source, std::memory_order_relaxed);
 }
 
 int64_t WallClockSeconds()
@@ -282,20 +265,6 @@ void DebugOutput(const char16_t *text)
 	}
 }
 
-namespace {
-
-std::string ProgramFolder()
-{
-	std::string path(PATH_MAX, '\0');
-	const ssize_t n = readlink("/proc/self/exe", &path[0], path.size());
-	if (n <= 0)
-		return "";
-	path.resize(static_cast<size_t>(n));
-	return path.substr(0, path.rfind('/'));
-}
-
-} // namespace
-
 // A bare name is looked for in the program's folder first, as Windows does.
 // The program's RUNPATH ($ORIGIN) asks dlopen for the same, but dlopen
 // searches the RUNPATH of its caller, and under a sanitizer that caller is
@@ -306,7 +275,7 @@ LibraryHandle LoadLibraryByName(const char *file_name)
 	if (!file_name || !*file_name)
 		return nullptr;
 	if (!std::strchr(file_name, '/')) {
-		const std::string beside = ProgramFolder() + "/" + file_name;
+		const std::string beside = ExecutableDirectory() + "/" + file_name;
 		if (access(beside.c_str(), F_OK) == 0)
 			return dlopen(beside.c_str(), RTLD_NOW | RTLD_LOCAL);
 	}

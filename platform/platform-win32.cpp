@@ -1,8 +1,8 @@
 // The operating-system layer on Windows: thin wrappers of the Win32 calls.
 // wchar_t is UTF-16 here, so window and process texts pass unchanged.
 #include "platform/platform.h"
+#include "platform/platform-backend.h"
 
-#include <atomic>
 #include <cstring>
 #include <ctime>
 #include <string>
@@ -15,8 +15,6 @@ static_assert(sizeof(wchar_t) == sizeof(char16_t), "Windows wide text is UTF-16"
 namespace platform {
 
 namespace {
-
-std::atomic<TickSource> tickSource{nullptr};
 
 // FILETIME counts 100 ns from 1601-01-01; the Unix epoch is this far on.
 constexpr uint64_t kUnixEpochIn100ns = 116444736000000000ull;
@@ -45,15 +43,9 @@ bool WidePath(const char *path, std::wstring &wide)
 
 } // namespace
 
-uint64_t TickCount64()
+uint64_t backend::TickCount64()
 {
-	const TickSource source = tickSource.load(std::memory_order_relaxed);
-	return source ? source() : GetTickCount64();
-}
-
-void SetTickSource(TickSource source)
-{
-	tickSource.store(source, std::memory_order_relaxed);
+	return GetTickCount64();
 }
 
 int64_t WallClockSeconds()
