@@ -23,10 +23,13 @@ namespace platform {
 
 namespace {
 
+// CLOCK_BOOTTIME counts the time the machine sleeps, as GetTickCount64
+// does; CLOCK_MONOTONIC stops during a suspend, and every later time would
+// fall behind by the sleep. The hook library reads the same clock.
 uint64_t RealTickCount()
 {
 	struct timespec now;
-	clock_gettime(CLOCK_MONOTONIC, &now);
+	clock_gettime(CLOCK_BOOTTIME, &now);
 	return static_cast<uint64_t>(now.tv_sec) * 1000u +
 	       static_cast<uint64_t>(now.tv_nsec) / 1000000u;
 }

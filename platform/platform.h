@@ -11,8 +11,8 @@ namespace platform {
 
 // ---- clocks -------------------------------------------------------------
 
-// Milliseconds since boot (GetTickCount64 / CLOCK_MONOTONIC), unless a test
-// has installed its own tick source.
+// Milliseconds since boot, sleep included (GetTickCount64 / CLOCK_BOOTTIME),
+// unless a test has installed its own tick source.
 uint64_t TickCount64();
 
 // Replaces the tick source; nullptr restores the real one. For tests.
