@@ -44,7 +44,8 @@ static_assert(sizeof(WindowHandle) >= 8, "a handle holds an id and a generation"
 namespace {
 
 const char kSourceWindowManager[] = "_NET_ACTIVE_WINDOW of the EWMH window manager";
-const char kSourceInputFocus[] = "the input focus (no EWMH window manager)";
+const char kSourceInputFocus[] =
+	"the input focus (no EWMH window manager keeps _NET_ACTIVE_WINDOW)";
 
 struct X11Display {
 	xcb_connection_t *conn = nullptr;
