@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QCoreApplication>
+#include <QFile>
 
 #include <util/base.h>
 
@@ -20,7 +21,7 @@ void PrepareQt()
 {
 	const std::string dir = platform::ExecutableDirectory();
 	if (!dir.empty())
-		QCoreApplication::addLibraryPath(QString::fromStdString(dir));
+		QCoreApplication::addLibraryPath(QFile::decodeName(dir.c_str()));
 	QCoreApplication::setAttribute(Qt::AA_PluginApplication, true);
 	// The program shows no window: Qt needs no display of its own.
 	if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))

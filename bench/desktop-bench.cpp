@@ -33,6 +33,12 @@ using platform::WindowHandle;
 std::unique_ptr<testing_support::TestWindows> client;
 std::vector<uint32_t> windows;
 
+// The X window id of a handle (its low 32 bits; the rest is a generation).
+uint32_t WindowId(WindowHandle handle)
+{
+	return static_cast<uint32_t>(handle);
+}
+
 // Brings the number of open windows to `count` and the newest to the front.
 bool PrepareWindows(size_t count)
 {
@@ -49,9 +55,9 @@ bool PrepareWindows(size_t count)
 	}
 	if (windows.size() != count || !client->Activate(windows.back()))
 		return false;
-	for (int i = 0; i < 1000 && platform::ForegroundWindow() != windows.back(); ++i)
+	for (int i = 0; i < 1000 && WindowId(platform::ForegroundWindow()) != windows.back(); ++i)
 		usleep(10000);
-	return platform::ForegroundWindow() == windows.back();
+	return WindowId(platform::ForegroundWindow()) == windows.back();
 }
 
 struct Sample {

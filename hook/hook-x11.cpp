@@ -16,11 +16,12 @@ xcb_connection_t *connection = nullptr;
 xcb_window_t root = XCB_NONE;
 
 // The program's tick counter (platform::TickCount64) reads the same clock
-// with the same formula; the two values are compared with each other.
+// with the same formula; the two values are compared with each other. The
+// boot-time clock goes on while the machine sleeps, as GetTickCount64 does.
 int64_t TickNow()
 {
 	struct timespec now;
-	clock_gettime(CLOCK_MONOTONIC, &now);
+	clock_gettime(CLOCK_BOOTTIME, &now);
 	return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
 }
 

@@ -14,9 +14,9 @@
 extern "C" {
 #endif
 
-// The tick counter's value (milliseconds since boot, the clock of
-// GetTickCount64 / CLOCK_MONOTONIC) at the user's last keyboard or mouse
-// input; 0 or less when none is known (no hook set, no display).
+// The tick counter's value (milliseconds since boot, sleep included: the
+// clock of GetTickCount64 / CLOCK_BOOTTIME) at the user's last keyboard or
+// mouse input; 0 or less when none is known (no hook set, no display).
 VORLIX_HOOK_API int64_t GetLastActiveTime(void);
 
 // Starts following the user's input; non-zero on success. Fails without a

@@ -52,16 +52,17 @@ void SharedSample::SetLandingServerTime(int64_t landing_server_time)
 
 int64_t SharedSample::ToServerTime(uint64_t tick)
 {
-	// A reading before the anchor counts as far after it as it lay before.
-	// The magnitude is taken unsigned, so even the most negative difference
-	// has one, and the sum wraps like the 64-bit arithmetic it stands for
-	// instead of overflowing a signed value.
+	// A reading before the anchor lies before the server time at log-in:
+	// the signed difference in whole seconds, rounded toward minus
+	// infinity, so 5.5 s before is 6 s before and never lands after it.
+	// The sum wraps like the 64-bit arithmetic it stands for instead of
+	// overflowing a signed value.
 	const int64_t difference =
 		static_cast<int64_t>(tick - ActiveInfo.landing_tick_count);
-	const uint64_t magnitude =
-		difference < 0 ? 0u - static_cast<uint64_t>(difference)
-			       : static_cast<uint64_t>(difference);
+	int64_t seconds = difference / 1000;
+	if (difference % 1000 < 0)
+		--seconds;
 	return static_cast<int64_t>(
 		static_cast<uint64_t>(ActiveInfo.landing_server_time) +
-		magnitude / 1000u);
+		static_cast<uint64_t>(seconds));
 }

@@ -33,6 +33,6 @@ public:
 	// process start, and logs both.
 	static void SetLandingServerTime(int64_t landing_server_time);
 
-	// landing_server_time + |tick - landing_tick_count| / 1000
+	// landing_server_time + floor((tick - landing_tick_count) / 1000)
 	static int64_t ToServerTime(uint64_t tick);
 };

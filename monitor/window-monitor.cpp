@@ -1,6 +1,7 @@
 #include "monitor/window-monitor.h"
 
 #include <algorithm>
+#include <string>
 
 #include <QCoreApplication>
 #include <QString>
@@ -62,6 +63,19 @@ void ReadProcessName(uint32_t pid, char16_t *buffer)
 	}
 	platform::CloseProcessSnapshot(snapshot);
 	CopyText(buffer, kDash);
+}
+
+// Says once where the foreground window comes from, and again whenever
+// that changes: without a window manager that keeps an active window,
+// nothing may be in the foreground, and the log says why.
+void LogForegroundSource()
+{
+	static std::string logged;
+	const char *source = platform::ForegroundSource();
+	if (source && logged != source) {
+		logged = source;
+		blog(LOG_INFO, "foreground window from %s", source);
+	}
 }
 
 QByteArray Utf8(const char16_t *text)
@@ -182,6 +196,7 @@ void WindowMonitor::CheckActive()
 	platform::EnumTopLevelWindows(
 		CheckActiveWindow,
 		static_cast<std::intptr_t>(platform::DesktopWindow()));
+	LogForegroundSource();
 
 	// The user's session has ended: there is nothing left to sample.
 	if (platform::WindowSystemLost()) {

@@ -2,6 +2,7 @@
 // run-time library loading on Linux. The windows are in platform-x11.cpp.
 #include "platform/platform.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -23,10 +24,13 @@
 
 namespace platform {
 
+// CLOCK_BOOTTIME counts the time the machine sleeps, as GetTickCount64
+// does; CLOCK_MONOTONIC stops during a suspend, and every later time would
+// fall behind by the sleep. The hook library reads the same clock.
 uint64_t backend::TickCount64()
 {
 	struct timespec now;
-	clock_gettime(CLOCK_MONOTONIC, &now);
+	clock_gettime(CLOCK_BOOTTIME, &now);
 	return static_cast<uint64_t>(now.tv_sec) * 1000u +
 	       static_cast<uint64_t>(now.tv_nsec) / 1000000u;
 }
@@ -152,6 +156,42 @@ std::string BaseName(const std::string &path)
 	return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+bool IsWineLoader(const std::string &name)
+{
+	return name == "wine" || name == "wine64" || name == "wine-preloader" ||
+	       name == "wine64-preloader";
+}
+
+// A program under Wine runs as Wine's loader; its command line names the
+// Windows executable ("C:\windows\system32\notepad.exe"), after the
+// loader's own path while it starts. The file name of the first argument
+// that is no loader, after its last "\" or "/"; empty if there is none.
+std::string WindowsExeName(uint32_t pid)
+{
+	char path[64];
+	snprintf(path, sizeof(path), "/proc/%u/cmdline", pid);
+	const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+	if (fd < 0)
+		return std::string();
+	std::string cmdline;
+	char buffer[4096];
+	ssize_t n;
+	while (cmdline.size() < 65536 && (n = read(fd, buffer, sizeof(buffer))) > 0)
+		cmdline.append(buffer, static_cast<size_t>(n));
+	::close(fd);
+	for (size_t at = 0; at < cmdline.size();) {
+		const size_t end = std::min(cmdline.find('\0', at), cmdline.size());
+		const std::string argument = cmdline.substr(at, end - at);
+		const size_t cut = argument.find_last_of("\\/");
+		const std::string file =
+			cut == std::string::npos ? argument : argument.substr(cut + 1);
+		if (!file.empty() && !IsWineLoader(file))
+			return file;
+		at = end + 1;
+	}
+	return std::string();
+}
+
 // The executable's file name from /proc/PID/exe. The kernel marks a file
 // deleted since the start with " (deleted)"; the name is the file's.
 bool ExeLinkName(uint32_t pid, std::string &name)
@@ -169,6 +209,11 @@ bool ExeLinkName(uint32_t pid, std::string &name)
 	    access(target.c_str(), F_OK) != 0)
 		target.resize(target.size() - kDeleted.size());
 	name = BaseName(target);
+	if (IsWineLoader(name)) {
+		const std::string windows_name = WindowsExeName(pid);
+		if (!windows_name.empty())
+			name = windows_name;
+	}
 	return !name.empty();
 }
 

@@ -209,6 +209,11 @@ WindowHandle ForegroundWindow()
 	return reinterpret_cast<WindowHandle>(GetForegroundWindow());
 }
 
+const char *ForegroundSource()
+{
+	return nullptr; // one source only
+}
+
 WindowHandle DesktopWindow()
 {
 	return reinterpret_cast<WindowHandle>(GetDesktopWindow());

@@ -3,19 +3,33 @@
 //
 // With xcb a failed request only gives a missing reply, so a window that
 // vanished between two requests, a missing property or an absent window
-// manager all read as "nothing could be read". The foreground window and the
-// window manager's client list are cached and refreshed from the root
-// window's PropertyNotify events, drained without blocking before every
-// answer: the answer is as current as the server's, and asking once per
-// top-level window costs no round trip.
+// manager all read as "nothing could be read".
+//
+// The layer keeps the window manager's state (is there a live EWMH window
+// manager, its client list, the foreground window) and keeps it current
+// with the root window's events: PropertyNotify for the properties,
+// CreateNotify and DestroyNotify for the windows. An enumeration makes one
+// round trip when nothing else has changed, and the foreground window
+// asked for once per window during it is answered from that state.
+//
+// X reuses window ids: when a client goes, the next one often gets its ids.
+// A handle therefore carries the id and a generation, which changes when the
+// layer sees the id leave the client list, destroyed or created anew; like
+// an HWND, a handle names one window for its whole life. Handles need 64
+// bits (the id in the low 32).
 #include "platform/platform.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
+#include <strings.h>
+#include <unistd.h>
 #include <xcb/res.h>
 #include <xcb/xcb.h>
 #include <xcb/xcb_ewmh.h>
@@ -25,7 +39,13 @@
 
 namespace platform {
 
+static_assert(sizeof(WindowHandle) >= 8, "a handle holds an id and a generation");
+
 namespace {
+
+const char kSourceWindowManager[] = "_NET_ACTIVE_WINDOW of the EWMH window manager";
+const char kSourceInputFocus[] =
+	"the input focus (no EWMH window manager keeps _NET_ACTIVE_WINDOW)";
 
 struct X11Display {
 	xcb_connection_t *conn = nullptr;
@@ -33,13 +53,25 @@ struct X11Display {
 	xcb_window_t root = XCB_NONE;
 	xcb_ewmh_connection_t ewmh{};
 	xcb_atom_t compound_text = XCB_NONE;
+	xcb_atom_t wm_state = XCB_NONE;
 	bool resource_pids = false; // X-Resource 1.2: pids of local clients
+	std::string host;           // this machine's name, for WM_CLIENT_MACHINE
 
-	bool active_stale = true;
+	// The window manager: trusted while its check window lives.
+	bool wm_stale = true;
+	xcb_window_t wm_check = XCB_NONE;
+	bool wm_active_window = false; // it lists _NET_ACTIVE_WINDOW as supported
+
 	xcb_window_t active = XCB_NONE;
+	xcb_window_t focus_top = XCB_NONE; // top-level ancestor of the focused client
 	bool clients_stale = true;
-	bool has_client_list = false; // false: no EWMH window manager
+	bool has_client_list = false;
 	std::vector<xcb_window_t> clients;
+	const char *source = nullptr;
+	bool enumerating = false;
+
+	std::unordered_set<xcb_window_t> handed; // ids given out in handles
+	std::unordered_map<xcb_window_t, uint32_t> generation; // absent: 0
 };
 
 X11Display *display = nullptr;
@@ -73,6 +105,19 @@ xcb_window_t RootOfScreen(xcb_connection_t *conn, int screen)
 	return it.rem > 0 ? it.data->root : XCB_NONE;
 }
 
+xcb_intern_atom_cookie_t InternAtom(xcb_connection_t *conn, const char *name)
+{
+	return xcb_intern_atom(conn, 0, static_cast<uint16_t>(strlen(name)), name);
+}
+
+std::string HostName()
+{
+	char name[256] = {};
+	if (gethostname(name, sizeof(name) - 1) != 0)
+		return std::string();
+	return name;
+}
+
 // Sends every start-up request before collecting any reply: one round trip.
 X11Display *Connect()
 {
@@ -85,13 +130,15 @@ X11Display *Connect()
 	auto *d = new X11Display;
 	d->conn = conn;
 	d->screen = screen;
+	d->host = HostName();
 	// Subscribe before the first read, so no change can fall between them.
-	const uint32_t mask = XCB_EVENT_MASK_PROPERTY_CHANGE;
+	const uint32_t mask = XCB_EVENT_MASK_PROPERTY_CHANGE |
+			      XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
 	d->root = RootOfScreen(conn, screen);
 	xcb_intern_atom_cookie_t *ewmh_cookies = xcb_ewmh_init_atoms(conn, &d->ewmh);
 	xcb_change_window_attributes(conn, d->root, XCB_CW_EVENT_MASK, &mask);
-	const xcb_intern_atom_cookie_t ctext =
-		xcb_intern_atom(conn, 0, strlen("COMPOUND_TEXT"), "COMPOUND_TEXT");
+	const xcb_intern_atom_cookie_t ctext = InternAtom(conn, "COMPOUND_TEXT");
+	const xcb_intern_atom_cookie_t wm_state = InternAtom(conn, "WM_STATE");
 	const xcb_query_extension_reply_t *res = xcb_get_extension_data(conn, &xcb_res_id);
 	const bool res_present = res && res->present;
 	xcb_res_query_version_cookie_t version{};
@@ -101,6 +148,7 @@ X11Display *Connect()
 	if (!xcb_ewmh_init_atoms_replies(&d->ewmh, ewmh_cookies, nullptr))
 		d->root = XCB_NONE; // no atoms: nothing will be found, by design below
 	d->compound_text = InternAtomReply(conn, ctext);
+	d->wm_state = InternAtomReply(conn, wm_state);
 	d->resource_pids = res_present && HasResourcePids(conn, version);
 	return d;
 }
@@ -122,19 +170,151 @@ X11Display *LiveConnection()
 	return d && d->root != XCB_NONE && !xcb_connection_has_error(d->conn) ? d : nullptr;
 }
 
-void DrainRootEvents(X11Display *d)
+// The id names another window from now on.
+void Retire(X11Display *d, xcb_window_t window)
 {
-	while (xcb_generic_event_t *event = xcb_poll_for_event(d->conn)) {
-		if ((event->response_type & 0x7F) == XCB_PROPERTY_NOTIFY) {
-			const auto *change = reinterpret_cast<xcb_property_notify_event_t *>(event);
-			if (change->window == d->root &&
-			    change->atom == d->ewmh._NET_ACTIVE_WINDOW)
-				d->active_stale = true;
-			if (change->window == d->root &&
-			    change->atom == d->ewmh._NET_CLIENT_LIST)
-				d->clients_stale = true;
+	if (d->handed.erase(window))
+		++d->generation[window];
+}
+
+WindowHandle Handle(X11Display *d, xcb_window_t window)
+{
+	if (window == XCB_NONE)
+		return 0;
+	d->handed.insert(window);
+	const auto it = d->generation.find(window);
+	const uint64_t generation = it == d->generation.end() ? 0 : it->second;
+	return static_cast<WindowHandle>(generation << 32 | window);
+}
+
+// The id of a handle that still names its window; XCB_NONE for a handle of
+// a window whose id has since been taken by another, or for no window.
+xcb_window_t WindowOf(const X11Display *d, WindowHandle handle)
+{
+	const auto window = static_cast<xcb_window_t>(handle & 0xFFFFFFFFu);
+	const auto generation = static_cast<uint32_t>(static_cast<uint64_t>(handle) >> 32);
+	if (window == XCB_NONE)
+		return XCB_NONE;
+	const auto it = d->generation.find(window);
+	return generation == (it == d->generation.end() ? 0 : it->second) ? window : XCB_NONE;
+}
+
+void HandleEvent(X11Display *d, const xcb_generic_event_t *event)
+{
+	switch (event->response_type & 0x7F) {
+	case XCB_PROPERTY_NOTIFY: {
+		const auto *e = reinterpret_cast<const xcb_property_notify_event_t *>(event);
+		if (e->window != d->root)
+			break;
+		if (e->atom == d->ewmh._NET_CLIENT_LIST)
+			d->clients_stale = true;
+		else if (e->atom == d->ewmh._NET_SUPPORTING_WM_CHECK ||
+			 e->atom == d->ewmh._NET_SUPPORTED)
+			d->wm_stale = true;
+		break;
+	}
+	case XCB_CREATE_NOTIFY:
+		Retire(d, reinterpret_cast<const xcb_create_notify_event_t *>(event)->window);
+		break;
+	case XCB_DESTROY_NOTIFY: {
+		const xcb_window_t gone =
+			reinterpret_cast<const xcb_destroy_notify_event_t *>(event)->window;
+		if (gone == d->wm_check)
+			d->wm_stale = true; // the window manager has gone
+		Retire(d, gone);
+		break;
+	}
+	default:
+		break; // other notifications, and errors of requests without a reply
+	}
+}
+
+// Handles the events that have been read with the replies; reads nothing.
+void DrainEvents(X11Display *d)
+{
+	while (xcb_generic_event_t *event = xcb_poll_for_queued_event(d->conn)) {
+		HandleEvent(d, event);
+		std::free(event);
+	}
+}
+
+// A window-valued property of `window`; XCB_NONE when absent or unreadable.
+xcb_window_t WindowProperty(X11Display *d, xcb_get_property_cookie_t cookie)
+{
+	Reply<xcb_get_property_reply_t> reply(xcb_get_property_reply(d->conn, cookie, nullptr));
+	if (!reply || reply->type != XCB_ATOM_WINDOW || reply->format != 32 ||
+	    xcb_get_property_value_length(reply.get()) < 4)
+		return XCB_NONE;
+	return *static_cast<const xcb_window_t *>(xcb_get_property_value(reply.get()));
+}
+
+xcb_get_property_cookie_t GetWindowProperty(X11Display *d, xcb_window_t window, xcb_atom_t atom)
+{
+	return xcb_get_property(d->conn, 0, window, atom, XCB_ATOM_WINDOW, 0, 1);
+}
+
+// An EWMH window manager is trusted while the window named by the root's
+// _NET_SUPPORTING_WM_CHECK exists and names itself: one killed outright
+// leaves the root's properties behind, but its check window goes with it.
+// Its destruction is watched from then on.
+void ReadWindowManager(X11Display *d)
+{
+	const xcb_get_property_cookie_t check_cookie =
+		GetWindowProperty(d, d->root, d->ewmh._NET_SUPPORTING_WM_CHECK);
+	const xcb_get_property_cookie_t supported_cookie =
+		xcb_ewmh_get_supported(&d->ewmh, d->screen);
+	const xcb_window_t check = WindowProperty(d, check_cookie);
+	xcb_ewmh_get_atoms_reply_t supported;
+	d->wm_active_window = false;
+	if (xcb_ewmh_get_supported_reply(&d->ewmh, supported_cookie, &supported, nullptr)) {
+		d->wm_active_window = std::find(supported.atoms, supported.atoms + supported.atoms_len,
+					    d->ewmh._NET_ACTIVE_WINDOW) !=
+				  supported.atoms + supported.atoms_len;
+		xcb_ewmh_get_atoms_reply_wipe(&supported);
+	}
+	d->wm_check = XCB_NONE;
+	if (check != XCB_NONE) {
+		const uint32_t mask = XCB_EVENT_MASK_STRUCTURE_NOTIFY;
+		xcb_change_window_attributes(d->conn, check, XCB_CW_EVENT_MASK, &mask);
+		if (WindowProperty(d, GetWindowProperty(d, check,
+							d->ewmh._NET_SUPPORTING_WM_CHECK)) == check)
+			d->wm_check = check;
+	}
+	d->wm_stale = false;
+	d->clients_stale = true;
+}
+
+// The X input focus, walked up to the top-level client: the nearest
+// ancestor with WM_STATE, which a window manager sets on the windows it
+// manages; without one, the child of the root that holds the focus.
+// PointerRoot or None: no foreground window.
+void ReadInputFocus(X11Display *d)
+{
+	d->active = d->focus_top = XCB_NONE;
+	Reply<xcb_get_input_focus_reply_t> focus(
+		xcb_get_input_focus_reply(d->conn, xcb_get_input_focus(d->conn), nullptr));
+	if (!focus || focus->focus == XCB_NONE || focus->focus == XCB_INPUT_FOCUS_POINTER_ROOT ||
+	    focus->focus == d->root)
+		return;
+	xcb_window_t client = XCB_NONE;
+	for (xcb_window_t w = focus->focus, depth = 0; depth < 64; ++depth) {
+		const xcb_get_property_cookie_t state_cookie =
+			xcb_get_property(d->conn, 0, w, d->wm_state, XCB_GET_PROPERTY_TYPE_ANY, 0, 0);
+		const xcb_query_tree_cookie_t tree_cookie = xcb_query_tree(d->conn, w);
+		Reply<xcb_get_property_reply_t> state(
+			xcb_get_property_reply(d->conn, state_cookie, nullptr));
+		Reply<xcb_query_tree_reply_t> tree(
+			xcb_query_tree_reply(d->conn, tree_cookie, nullptr));
+		if (!state || !tree)
+			return; // gone meanwhile
+		if (client == XCB_NONE && state->type != XCB_NONE)
+			client = w;
+		if (tree->parent == d->root || tree->parent == XCB_NONE) {
+			d->active = client != XCB_NONE ? client : w;
+			d->focus_top = w;
+			return;
 		}
-		std::free(event); // errors of requests sent without a reply, too
+		w = tree->parent;
 	}
 }
 
@@ -144,9 +324,9 @@ void ReadActiveWindow(X11Display *d)
 	const xcb_get_property_cookie_t cookie =
 		xcb_ewmh_get_active_window(&d->ewmh, d->screen);
 	if (!xcb_ewmh_get_active_window_reply(&d->ewmh, cookie, &active, nullptr))
-		active = XCB_NONE; // no EWMH window manager
+		active = XCB_NONE;
 	d->active = active;
-	d->active_stale = false;
+	d->focus_top = XCB_NONE;
 }
 
 void ReadClientList(X11Display *d)
@@ -154,13 +334,56 @@ void ReadClientList(X11Display *d)
 	xcb_ewmh_get_windows_reply_t list;
 	const xcb_get_property_cookie_t cookie =
 		xcb_ewmh_get_client_list(&d->ewmh, d->screen);
+	std::vector<xcb_window_t> clients;
 	d->has_client_list = xcb_ewmh_get_client_list_reply(&d->ewmh, cookie, &list, nullptr);
-	d->clients.clear();
 	if (d->has_client_list) {
-		d->clients.assign(list.windows, list.windows + list.windows_len);
+		clients.assign(list.windows, list.windows + list.windows_len);
 		xcb_ewmh_get_windows_reply_wipe(&list);
 	}
+	// A window that has left the list is no longer the window its id named.
+	std::vector<xcb_window_t> now = clients;
+	std::sort(now.begin(), now.end());
+	for (const xcb_window_t window : d->clients)
+		if (!std::binary_search(now.begin(), now.end(), window))
+			Retire(d, window);
+	d->clients = std::move(clients);
 	d->clients_stale = false;
+}
+
+// Brings the layer's state up to date, in as few round trips as it can:
+// asking for the foreground window (the active window or the input focus)
+// is the one request made every time. Its reply comes after every event the
+// server sent before it, so the events handled then are all there are, and
+// only what they say has changed is asked for besides: the client list, and
+// whether an EWMH window manager still runs. Without one the input focus is
+// followed, which no event announces.
+void Refresh(X11Display *d)
+{
+	DrainEvents(d);
+	for (int pass = 0; pass < 3; ++pass) {
+		if (d->wm_stale)
+			ReadWindowManager(d);
+		const bool ewmh = d->wm_check != XCB_NONE;
+		if (ewmh && d->wm_active_window) {
+			ReadActiveWindow(d);
+			d->source = kSourceWindowManager;
+		} else {
+			ReadInputFocus(d);
+			d->source = kSourceInputFocus;
+		}
+		DrainEvents(d);
+		if (ewmh && d->clients_stale) {
+			ReadClientList(d);
+			DrainEvents(d);
+		}
+		if (!ewmh) {
+			// Whatever list a window manager killed outright left.
+			d->clients.clear();
+			d->has_client_list = false;
+		}
+		if (!d->wm_stale)
+			return;
+	}
 }
 
 bool ReadRootChildren(X11Display *d, std::vector<xcb_window_t> &windows)
@@ -171,13 +394,11 @@ bool ReadRootChildren(X11Display *d, std::vector<xcb_window_t> &windows)
 		return false;
 	const xcb_window_t *children = xcb_query_tree_children(tree.get());
 	windows.assign(children, children + xcb_query_tree_children_length(tree.get()));
+	// A window manager's frame stands for the client it holds: the one that
+	// has the focus is listed as that client, so that it can be found.
+	if (d->focus_top != XCB_NONE && d->active != d->focus_top)
+		std::replace(windows.begin(), windows.end(), d->focus_top, d->active);
 	return true;
-}
-
-// X ids have 29 bits; anything wider is no window of ours.
-bool IsWindowId(WindowHandle window)
-{
-	return window != 0 && window <= 0xFFFFFFFFu;
 }
 
 std::u16string DecodeName(const X11Display *d, const xcb_get_property_reply_t *name)
@@ -221,22 +442,40 @@ std::u16string ReadTitle(X11Display *d, xcb_window_t window, int max_count)
 	return {};
 }
 
-// _NET_WM_PID: false if the window does not exist (then the X-Resource
-// extension must not be asked: it answers for any id in a client's range,
-// window or not); pid 0 when the window has no such property.
+// _NET_WM_PID is a pid on the machine named by WM_CLIENT_MACHINE: it counts
+// for windows of this machine (or that name none).
+bool IsLocalMachine(const X11Display *d, const xcb_get_property_reply_t *machine)
+{
+	if (!machine || machine->type == XCB_NONE || machine->format != 8)
+		return true;
+	const auto *bytes = static_cast<const char *>(
+		xcb_get_property_value(const_cast<xcb_get_property_reply_t *>(machine)));
+	std::string name(bytes, static_cast<size_t>(xcb_get_property_value_length(
+					 const_cast<xcb_get_property_reply_t *>(machine))));
+	name.erase(std::find(name.begin(), name.end(), '\0'), name.end());
+	return name.empty() || strcasecmp(name.c_str(), d->host.c_str()) == 0;
+}
+
+// _NET_WM_PID of a window of this machine, both properties asked for at once:
+// false if the window does not exist (then the X-Resource extension must not
+// be asked: it answers for any id in a client's range, window or not); pid 0
+// when the window has no such property or belongs to another machine.
 bool ReadNetWmPid(X11Display *d, xcb_window_t window, uint32_t &pid)
 {
 	pid = 0;
-	const xcb_get_property_cookie_t cookie = xcb_ewmh_get_wm_pid(&d->ewmh, window);
-	Reply<xcb_get_property_reply_t> reply(xcb_get_property_reply(d->conn, cookie, nullptr));
+	const xcb_get_property_cookie_t pid_cookie = xcb_ewmh_get_wm_pid(&d->ewmh, window);
+	const xcb_get_property_cookie_t machine_cookie = xcb_get_property(
+		d->conn, 0, window, XCB_ATOM_WM_CLIENT_MACHINE, XCB_ATOM_STRING, 0, 64);
+	Reply<xcb_get_property_reply_t> reply(xcb_get_property_reply(d->conn, pid_cookie, nullptr));
+	Reply<xcb_get_property_reply_t> machine(
+		xcb_get_property_reply(d->conn, machine_cookie, nullptr));
 	if (!reply)
 		return false;
 	if (reply->type == XCB_ATOM_CARDINAL && reply->format == 32 &&
-	    xcb_get_property_value_length(reply.get()) >= 4)
+	    xcb_get_property_value_length(reply.get()) >= 4 && IsLocalMachine(d, machine.get()))
 		pid = *static_cast<const uint32_t *>(xcb_get_property_value(reply.get()));
 	return true;
 }
-
 // The pid the server knows for the client that created the window; only
 // local clients have one.
 uint32_t ResourcePid(X11Display *d, xcb_window_t window)
@@ -264,18 +503,25 @@ bool EnumTopLevelWindows(EnumWindowsCallback callback, std::intptr_t user)
 	X11Display *d = LiveConnection();
 	if (!d || !callback)
 		return false;
-	DrainRootEvents(d);
-	if (d->clients_stale)
-		ReadClientList(d);
-	// A copy: the callback may ask again and so refresh the cached list.
+	Refresh(d);
+	// A copy: the callback may end up refreshing the cached list.
 	std::vector<xcb_window_t> windows = d->clients;
-	if (!d->has_client_list && !ReadRootChildren(d, windows))
-		return false;
-	for (const xcb_window_t window : windows) {
-		if (!callback(window, user))
+	if (!d->has_client_list) {
+		if (!ReadRootChildren(d, windows))
 			return false;
+		DrainEvents(d); // as at the end of the refresh
 	}
-	return true;
+	// The foreground window is answered from the state just refreshed.
+	d->enumerating = true;
+	bool walked = true;
+	for (const xcb_window_t window : windows) {
+		if (!callback(Handle(d, window), user)) {
+			walked = false;
+			break;
+		}
+	}
+	d->enumerating = false;
+	return walked;
 }
 
 WindowHandle ForegroundWindow()
@@ -283,10 +529,15 @@ WindowHandle ForegroundWindow()
 	X11Display *d = LiveConnection();
 	if (!d)
 		return 0;
-	DrainRootEvents(d);
-	if (d->active_stale)
-		ReadActiveWindow(d);
-	return d->active;
+	if (!d->enumerating)
+		Refresh(d);
+	return Handle(d, d->active);
+}
+
+const char *ForegroundSource()
+{
+	X11Display *d = LiveConnection();
+	return d ? d->source : nullptr;
 }
 
 WindowHandle DesktopWindow()
@@ -301,21 +552,18 @@ int WindowTitle(WindowHandle window, char16_t *buffer, int max_count)
 		return 0;
 	buffer[0] = 0;
 	X11Display *d = LiveConnection();
-	if (!d || !IsWindowId(window))
+	const xcb_window_t id = d ? WindowOf(d, window) : XCB_NONE;
+	if (id == XCB_NONE)
 		return 0;
-	const std::u16string title =
-		ReadTitle(d, static_cast<xcb_window_t>(window), max_count);
-	return text::CopyTerminated(title, buffer, max_count);
+	return text::CopyTerminated(ReadTitle(d, id, max_count), buffer, max_count);
 }
 
 uint32_t WindowProcessId(WindowHandle window)
 {
 	X11Display *d = LiveConnection();
-	if (!d || !IsWindowId(window))
-		return 0;
-	const auto id = static_cast<xcb_window_t>(window);
+	const xcb_window_t id = d ? WindowOf(d, window) : XCB_NONE;
 	uint32_t pid = 0;
-	if (!ReadNetWmPid(d, id, pid))
+	if (id == XCB_NONE || !ReadNetWmPid(d, id, pid))
 		return 0;
 	return pid ? pid : ResourcePid(d, id);
 }

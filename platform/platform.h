@@ -11,8 +11,8 @@ namespace platform {
 
 // ---- clocks -------------------------------------------------------------
 
-// Milliseconds since boot (GetTickCount64 / CLOCK_MONOTONIC), unless a test
-// has installed its own tick source.
+// Milliseconds since boot, sleep included (GetTickCount64 / CLOCK_BOOTTIME),
+// unless a test has installed its own tick source.
 uint64_t TickCount64();
 
 // Replaces the tick source; nullptr restores the real one. For tests.
@@ -74,23 +74,33 @@ std::string NativeSeparators(std::string path);
 
 // ---- windows ------------------------------------------------------------
 // Called from one thread only (the main thread). On X11 the layer opens its
-// own connection to $DISPLAY on first use and keeps it; the foreground
-// window and the client list are answered from a cache that the server's
-// events keep current, so asking once per window costs no round trip.
+// own connection to $DISPLAY on first use and keeps it; the client list is
+// kept current by the server's events, and during an enumeration the
+// foreground window is answered from what its start read, so asking once
+// per window costs no round trip.
 
-// An HWND on Windows, an X window id on X11; 0 is "no window".
+// Names one window for the window's whole life; 0 is "no window". An HWND
+// on Windows; on X11 the window id and a generation, since X reuses ids.
 using WindowHandle = std::uintptr_t;
 
 // Called for each top-level window; returning false stops the enumeration.
 using EnumWindowsCallback = bool (*)(WindowHandle window, std::intptr_t user);
 
 // Calls `callback` for each top-level window (EnumWindows; on X11 the
-// window manager's _NET_CLIENT_LIST, else the root's children). Returns false
+// EWMH window manager's _NET_CLIENT_LIST, else the root's children, where
+// the frame that holds the focused client stands for it). Returns false
 // if the windows could not be listed or the callback stopped the walk.
 bool EnumTopLevelWindows(EnumWindowsCallback callback, std::intptr_t user);
 
-// The foreground window, 0 when there is none.
+// The foreground window, 0 when there is none. On X11 _NET_ACTIVE_WINDOW
+// while a live EWMH window manager keeps it, else the input focus walked up
+// to its top-level client; during an enumeration, as it was at its start.
 WindowHandle ForegroundWindow();
+
+// Where ForegroundWindow's answer comes from, in words for a log line;
+// nullptr before the first answer, without a window system, and on
+// Windows, where there is one source only.
+const char *ForegroundSource();
 
 // The desktop (root) window.
 WindowHandle DesktopWindow();
@@ -104,8 +114,9 @@ WindowHandle DesktopWindow();
 int WindowTitle(WindowHandle window, char16_t *buffer, int max_count);
 
 // The id of the process that owns the window, 0 when it is not known or
-// the window does not exist. On X11 _NET_WM_PID, else the pid the
-// X-Resource extension knows for the window's client (local clients only).
+// the window does not exist. On X11 _NET_WM_PID when WM_CLIENT_MACHINE is
+// absent or names this machine, else the pid the X-Resource extension knows
+// for the window's client (local clients only).
 uint32_t WindowProcessId(WindowHandle window);
 
 // True when there is no window system to ask: the X server has ended (the
@@ -124,7 +135,9 @@ struct ProcessSnapshot;
 
 // A snapshot of all processes (CreateToolhelp32Snapshot); nullptr on failure.
 // On Linux it holds the pids of the moment; each name is read as the walk
-// reaches it (basename of /proc/PID/exe, else the kernel's comm), and a
+// reaches it (basename of /proc/PID/exe, else the kernel's comm; for a
+// program under Wine, the Windows executable's file name from its command
+// line), and a
 // process that has ended by then, zombies included, is left out.
 ProcessSnapshot *OpenProcessSnapshot();
 bool FirstProcess(ProcessSnapshot *snapshot, ProcessEntry *entry);

@@ -63,6 +63,43 @@ bool IsLocked(const QSqlError &error)
 	       error.text().contains(QLatin1String("database is locked"));
 }
 
+// Bytes that may stand for themselves in a file: URI.
+bool IsUriSafe(unsigned char c)
+{
+	return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+	       (c >= '0' && c <= '9') || c == '/' || c == '-' || c == '.' ||
+	       c == '_' || c == '~';
+}
+
+// Names the file to the connection so that SQLite opens exactly the bytes of
+// `path`. The SQLite driver hands SQLite the name's UTF-8, which is the path
+// itself when the path is valid UTF-8. Any other bytes (a record folder
+// given in another encoding) would be replaced on the way and name another
+// folder; those paths go as a file: URI, in which every byte is written
+// out as %XX.
+void SetDatabaseFile(QSqlDatabase &db, const std::string &path)
+{
+	const QByteArray bytes = QByteArray::fromStdString(path);
+	const QString name = QString::fromUtf8(bytes);
+	if (name.toUtf8() == bytes) {
+		db.setDatabaseName(name);
+		return;
+	}
+	QString uri = QStringLiteral("file:");
+	for (const char byte : path) {
+		const auto c = static_cast<unsigned char>(byte);
+		if (IsUriSafe(c))
+			uri += QLatin1Char(byte);
+		else
+			uri += QString::asprintf("%%%02X", c);
+	}
+	db.setDatabaseName(uri);
+	db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_URI"));
+}
+
+// The bytes of the file name of the registered connection.
+std::string registeredFile;
+
 // Steps 1 and 2 of a write: the registered connection, opened by the
 // registry if it can, or a new one named after the user's database file.
 QSqlDatabase MonitorConnection(const std::string &path)
@@ -71,7 +108,8 @@ QSqlDatabase MonitorConnection(const std::string &path)
 		return QSqlDatabase::database(kMonitorConnection, true);
 	QSqlDatabase db =
 		QSqlDatabase::addDatabase("QSQLITE", kMonitorConnection);
-	db.setDatabaseName(QString::fromStdString(path));
+	SetDatabaseFile(db, path);
+	registeredFile = path;
 	return db;
 }
 
@@ -121,11 +159,16 @@ void CreateTableAndInsert(QSqlDatabase &db)
 
 std::string MonitorDbRelativePath(const std::string &record_dir, int user_id)
 {
-	// The name is cut at 127 bytes without notice, as the fixed area of the
-	// Windows build does.
-	char relative[128] = {};
-	std::snprintf(relative, sizeof(relative), kRelativeFormat,
-		      record_dir.c_str(), platform::PathSeparator(), user_id, 6);
+	// Never cut: a shortened name would put the rows into another file, or
+	// name the folder itself and lose every row.
+	const int length = std::snprintf(nullptr, 0, kRelativeFormat, record_dir.c_str(),
+					 platform::PathSeparator(), user_id, 6);
+	if (length < 0)
+		return std::string();
+	std::string relative(static_cast<size_t>(length) + 1, '\0');
+	std::snprintf(&relative[0], relative.size(), kRelativeFormat, record_dir.c_str(),
+		      platform::PathSeparator(), user_id, 6);
+	relative.resize(static_cast<size_t>(length));
 	return relative;
 }
 
@@ -177,10 +220,10 @@ void WriteActiveInfo()
 		return;
 	}
 
-	QSqlDatabase db = MonitorConnection(path);
 	// SQLite would make a new file readable by every user; it takes an empty
 	// file for an empty database, so a private one is put there first.
-	platform::CreateFileExclusively(db.databaseName().toUtf8().constData());
+	platform::CreateFileExclusively((registered ? registeredFile : path).c_str());
+	QSqlDatabase db = MonitorConnection(path);
 	if (!OpenWithRetries(db)) {
 		blog(LOG_ERROR, "WriteActiveInfo err:db open fail");
 		return;

@@ -148,6 +148,24 @@ TEST_F(Sampler, TitleIsReadOnlyWhenTheForegroundWindowChanges)
 					 ChangeLine("A second")}));
 }
 
+// X gives a new client the ids of one that has gone: the window opened by
+// the next client is a new window, though its id is the same.
+TEST_F(Sampler, WindowThatTakesOverAClosedWindowsIdIsReadAfresh)
+{
+	const uint32_t first = windows.Open("First dialog");
+	ASSERT_TRUE(windows.Activate(first));
+	Tick();
+	windows.Kill();
+	TestWindows next;
+	const uint32_t second = next.Open("Second dialog");
+	ASSERT_EQ(second, first) << "the server gave the new client other ids";
+	ASSERT_TRUE(next.Activate(second));
+	Tick();
+	const auto rows = Rows();
+	ASSERT_EQ(rows.size(), 2u);
+	EXPECT_EQ(rows[1].title, "Second dialog");
+}
+
 TEST_F(Sampler, NoForegroundWindowWritesNothing)
 {
 	Tick();

@@ -55,7 +55,7 @@ TEST_F(ServerClock, AnchorIsTheMachineClockAtProcessStart)
 	EXPECT_EQ(info.process[0], u'\0');
 }
 
-TEST_F(ServerClock, ConvertsAbsoluteElapsedTimeInWholeSeconds)
+TEST_F(ServerClock, ConvertsElapsedTimeInWholeSecondsRoundedDown)
 {
 	SharedSample::ActiveInfo.landing_tick_count = 10000000;
 	SharedSample::ActiveInfo.landing_server_time = kT;
@@ -64,8 +64,9 @@ TEST_F(ServerClock, ConvertsAbsoluteElapsedTimeInWholeSeconds)
 		int64_t expected;
 	} cases[] = {
 		{0, kT},        {999, kT},         {1000, kT + 1},
-		{90900, kT + 90}, {-5500, kT + 5}, {-999, kT},
-		{-10000000, kT + 10000}, // tick 0
+		{90900, kT + 90}, {-5500, kT - 6}, {-999, kT - 1},
+		{-1000, kT - 1}, {-1001, kT - 2},
+		{-10000000, kT - 10000}, // tick 0
 	};
 	for (const auto &c : cases)
 		EXPECT_EQ(SharedSample::ToServerTime(10000000 + c.offset_ms),
@@ -79,9 +80,9 @@ TEST_F(ServerClock, ExtremeReadingsFollowTheSameRule)
 {
 	SharedSample::ActiveInfo.landing_tick_count = 0;
 	SharedSample::ActiveInfo.landing_server_time = kT;
-	EXPECT_EQ(SharedSample::ToServerTime(UINT64_MAX), kT); // 1 ms before
+	EXPECT_EQ(SharedSample::ToServerTime(UINT64_MAX), kT - 1); // 1 ms before
 	EXPECT_EQ(SharedSample::ToServerTime(uint64_t{1} << 63),
-		  kT + 9223372036854775); // 2^63 ms
+		  kT - 9223372036854776); // 2^63 ms before
 	SharedSample::ActiveInfo.landing_server_time = INT64_MAX;
 	EXPECT_EQ(SharedSample::ToServerTime(1000), INT64_MIN); // wraps
 }

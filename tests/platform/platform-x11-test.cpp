@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <map>
 #include <string>
@@ -211,6 +212,14 @@ TEST(X11Windows, ProcessIdFromNetWmPidElseFromTheXResourceExtension)
 	EXPECT_EQ(platform::WindowProcessId(latin1), pid);
 	EXPECT_EQ(platform::WindowProcessId(other_pid), 4242u);
 	EXPECT_EQ(ExeNameOf(platform::WindowProcessId(without)), "vorlix-test-windows");
+
+	// _NET_WM_PID is a pid on the machine in WM_CLIENT_MACHINE.
+	const std::string set_machine = "xprop -id " + std::to_string(other_pid) +
+					" -f WM_CLIENT_MACHINE 8s -set WM_CLIENT_MACHINE ";
+	Shell(set_machine + "elsewhere.invalid");
+	EXPECT_EQ(platform::WindowProcessId(other_pid), pid);
+	Shell(set_machine + "\"$(hostname)\"");
+	EXPECT_EQ(platform::WindowProcessId(other_pid), 4242u);
 }
 
 TEST(X11Windows, WindowsThatDoNotExistReadAsNothing)
@@ -277,4 +286,60 @@ TEST(X11Windows, ChurningWindowsNeverBreakTheSampling)
 	EXPECT_GT(rounds, 0);
 	EXPECT_FALSE(platform::WindowSystemLost());
 	EXPECT_TRUE(Eventually([] { return ListWindows() == XpropWindows("-root _NET_CLIENT_LIST"); }));
+}
+
+// The id of the window a handle names (the rest of the handle is its
+// generation).
+uint32_t WindowId(WindowHandle handle)
+{
+	return static_cast<uint32_t>(handle);
+}
+
+// A window manager killed outright leaves its _NET_ACTIVE_WINDOW behind;
+// then, and under twm, which keeps no EWMH properties, the input focus
+// (set here by xdotool) tells the foreground window, walked up to the
+// client that twm's frame holds.
+TEST(X11Windows, ForegroundFollowsTheInputFocusWithoutALiveEwmhWindowManager)
+{
+	TestWindows client;
+	const uint32_t a = client.Open("A"), b = client.Open("B");
+	ASSERT_TRUE(client.Activate(a));
+	EXPECT_EQ(WindowId(platform::ForegroundWindow()), a);
+	const std::string ewmh = platform::ForegroundSource();
+
+	Shell("kill -KILL $VORLIX_WM_PID");
+	Shell("xdotool windowfocus --sync " + std::to_string(b));
+	EXPECT_EQ(XpropWindows("-root _NET_ACTIVE_WINDOW"), std::vector<WindowHandle>{a});
+	EXPECT_TRUE(Eventually([&] { return WindowId(platform::ForegroundWindow()) == b; }));
+	EXPECT_NE(platform::ForegroundSource(), ewmh);
+
+	Shell("twm >/dev/null 2>&1 &");
+	char b_id[16];
+	std::snprintf(b_id, sizeof(b_id), "0x%x ", b);
+	ASSERT_TRUE(Eventually([&] {
+		return Shell("xwininfo -root -children").find(b_id) == std::string::npos;
+	})) << "twm has not framed the windows";
+	Shell("xdotool windowfocus --sync " + std::to_string(a));
+	WindowHandle foreground = 0;
+	EXPECT_TRUE(Eventually([&] {
+		foreground = platform::ForegroundWindow();
+		return WindowId(foreground) == a;
+	}));
+	const std::vector<WindowHandle> listed = ListWindows();
+	EXPECT_NE(std::find(listed.begin(), listed.end(), foreground), listed.end());
+	EXPECT_EQ(Title(foreground), u"A");
+}
+
+// A Windows program under Wine is named by its Windows executable.
+TEST(X11Windows, WineProgramIsNamedByItsWindowsExecutable)
+{
+	const std::string wine = Shell(ShellQuote(VORLIX_SOURCE_DIR "/tests/wine/run-under-wine") +
+				       " notepad >/dev/null 2>&1 & echo $!");
+	std::string name;
+	for (int i = 0; i < 900 && name != "notepad.exe"; ++i) {
+		std::this_thread::sleep_for(std::chrono::milliseconds(100));
+		name = ExeNameOf(platform::WindowProcessId(platform::ForegroundWindow()));
+	}
+	Shell("kill " + wine + "; while kill -0 " + wine + " 2>/dev/null; do sleep 0.1; done");
+	EXPECT_EQ(name, "notepad.exe");
 }

@@ -246,21 +246,23 @@ TEST_F(MonitorDb, RegisteredConnectionKeepsItsFileUntilRemoved)
 	EXPECT_EQ(ReadRows(DbFile("c")).size(), 1u);
 }
 
-TEST_F(MonitorDb, LongRelativePartIsCutAt127Bytes)
+// Long names are never cut, and the bytes given, UTF-8 or not, are the
+// folder the file goes to.
+TEST_F(MonitorDb, AnyRecordFolderNameHoldsTheFile)
 {
-	const struct {
-		size_t dir_length;
-		std::string file_name;
-	} cases[] = {{115, "12.6.mon.db"}, {116, "12.6.mon.d"}, {120, "12.6.m"}};
-	for (const auto &c : cases) {
-		const std::string dir(c.dir_length, 'r');
-		EXPECT_EQ(MonitorDbRelativePath(dir, 12), dir + "/" + c.file_name);
+	const std::string cases[] = {
+		std::string(120, 'r'), std::string(127, 'r'),
+		std::string(200, 'r') + "\\" + std::string(100, 's'),
+		"rec\xe9", "50% ?#&=+ \xff\xfe"};
+	for (const std::string &dir : cases) {
+		EXPECT_EQ(MonitorDbRelativePath(dir, 12), dir + "/12.6.mon.db");
 		const std::string folder = UseRecordDir(dir);
 		WriteActiveInfo();
 		RemoveMonitorConnection();
-		EXPECT_EQ(ListDir(folder), std::vector<std::string>{c.file_name});
-		EXPECT_EQ(ReadRows(folder + "/" + c.file_name).size(), 1u);
+		EXPECT_EQ(ListDir(folder), std::vector<std::string>{"12.6.mon.db"}) << dir;
+		EXPECT_EQ(ReadRows(folder + "/12.6.mon.db").size(), 1u) << dir;
 	}
+	EXPECT_EQ(logs_.Texts(LOG_ERROR, "WriteActiveInfo").size(), 0u);
 }
 
 TEST_F(MonitorDb, OtherInsertFailureIsLoggedTwiceAndRowDropped)

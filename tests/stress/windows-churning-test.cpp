@@ -29,6 +29,7 @@ const char *const kExpectedLines[] = {
 	": InsertTable err_msg:Parameter count mismatch query:",
 	": app quit with signal:2 ",    ": into WindowMonitorStop",
 	": stopMonitor end!!!",         ": Last log entry repeated for ",
+	": foreground window from ",
 };
 
 int UnexpectedLines(const std::string &log)
