@@ -102,7 +102,7 @@ table("The program and the soak", ["", "", "", ""], [
      line(wine, r"peak working set (\d+ KiB)"),
      line(wine, r"CPU seconds per hour ([0-9.]+)") + " s/h",
      line(wine, r"CPU per tick ([0-9.]+ ms)")],
-    ["  wineserver's CPU per tick for the Windows program", "", "",
+    ["    wineserver's CPU per tick (the whole prefix: program, notepad, explorer)", "", "",
      line(wine, r"wineserver ([0-9.]+ ms) per tick")],
     ["program start-up CPU, to the first sample", line(usage, r"first sample ([0-9.]+ s)"), "", ""],
     ["soak RSS: start / after 10,000 / end", line(soak, r"rss start\s+(\d+ KiB)"),
