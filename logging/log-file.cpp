@@ -12,6 +12,7 @@
 
 #include "logging/config-path.h"
 #include "logging/log-handler.h"
+#include "logging/log-stream.h"
 #include "platform/platform.h"
 
 namespace {
@@ -137,8 +138,7 @@ void OpenLogFile(std::fstream &stream, const std::string &log_dir)
 	}
 
 	if (!name.empty())
-		stream.open(dir + "/" + name,
-			    std::ios::in | std::ios::out | std::ios::binary);
+		OpenLogStream(stream, dir + "/" + name);
 	if (stream.is_open()) {
 		PruneLogFiles(log_dir, name);
 		base_set_log_handler(FileLogHandler, &stream);
