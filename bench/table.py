@@ -48,6 +48,16 @@ desk = benchmarks("desktop.json")
 store = benchmarks("store.json")
 usage = read("usage.txt")
 soak = read("soak.txt")
+wine = read("wine-usage.txt")
+per_hour = line(usage, r": ([0-9.]+) CPU seconds per hour")
+
+
+def per_tick(seconds_per_hour):
+    """CPU per 10 s tick from CPU seconds per hour."""
+    try:
+        return f"{float(seconds_per_hour) / 360 * 1000:.2f} ms"
+    except ValueError:
+        return "-"
 
 
 def real(table, name):
@@ -86,10 +96,14 @@ table("Against a plain way of doing the same", ["", "ours", "plain", "ours/plain
      us(real(store, "BM_EncryptText/10")), us(real(store, "BM_EncryptText/447")), ""],
 ])
 table("The program and the soak", ["", "", "", ""], [
-    ["program at the default 10 s interval: peak RSS, CPU per hour",
-     line(usage, r"peak RSS (\d+ KiB)"),
-     line(usage, r": ([0-9.]+) CPU seconds per hour") + " s/h",
-     "(" + line(usage, r"program ran (\d+ s)") + " run, extrapolated)"],
+    ["program at the default 10 s interval: peak RSS, CPU per hour, per tick",
+     line(usage, r"peak RSS (\d+ KiB)"), per_hour + " s/h", per_tick(per_hour)],
+    ["32-bit Windows program under Wine: peak working set, CPU per hour, per tick",
+     line(wine, r"peak working set (\d+ KiB)"),
+     line(wine, r"CPU seconds per hour ([0-9.]+)") + " s/h",
+     line(wine, r"CPU per tick ([0-9.]+ ms)")],
+    ["    wineserver's CPU per tick (the whole prefix: program, notepad, explorer)", "", "",
+     line(wine, r"wineserver ([0-9.]+ ms) per tick")],
     ["program start-up CPU, to the first sample", line(usage, r"first sample ([0-9.]+ s)"), "", ""],
     ["soak RSS: start / after 10,000 / end", line(soak, r"rss start\s+(\d+ KiB)"),
      line(soak, r"rss after 10,000\s+(\d+ KiB)"), line(soak, r"rss end\s+(\d+ KiB)")],

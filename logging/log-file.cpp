@@ -13,6 +13,7 @@
 
 #include "logging/config-path.h"
 #include "logging/log-handler.h"
+#include "logging/log-stream.h"
 #include "platform/platform.h"
 
 namespace {
@@ -153,8 +154,7 @@ void OpenLogFile(std::fstream &stream, const std::string &log_dir)
 	}
 
 	if (!name.empty())
-		stream.open(dir + "/" + name,
-			    std::ios::in | std::ios::out | std::ios::binary);
+		OpenLogStream(stream, dir + "/" + name);
 	if (stream.is_open()) {
 		platform::ReleaseFileLock(liveLogLock);
 		liveLogLock = platform::TryLockFile((dir + "/" + name).c_str());
