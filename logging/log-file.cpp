@@ -13,7 +13,6 @@
 
 #include "logging/config-path.h"
 #include "logging/log-handler.h"
-#include "logging/log-stream.h"
 #include "platform/platform.h"
 
 namespace {
@@ -154,7 +153,7 @@ void OpenLogFile(std::fstream &stream, const std::string &log_dir)
 	}
 
 	if (!name.empty())
-		OpenLogStream(stream, dir + "/" + name);
+		platform::OpenLogStream(stream, (dir + "/" + name).c_str());
 	if (stream.is_open()) {
 		platform::ReleaseFileLock(liveLogLock);
 		liveLogLock = platform::TryLockFile((dir + "/" + name).c_str());

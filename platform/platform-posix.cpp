@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -52,6 +53,11 @@ bool LocalTime(int64_t seconds, std::tm *out)
 {
 	const time_t t = static_cast<time_t>(seconds);
 	return localtime_r(&t, out) != nullptr;
+}
+
+void OpenLogStream(std::fstream &stream, const char *path)
+{
+	stream.open(path, std::ios::in | std::ios::out | std::ios::binary);
 }
 
 CreateResult CreateFileExclusively(const char *path)

@@ -5,6 +5,8 @@
 
 #include <cstring>
 #include <ctime>
+#include <filesystem>
+#include <fstream>
 #include <string>
 
 #include <windows.h>
@@ -66,6 +68,16 @@ bool LocalTime(int64_t seconds, std::tm *out)
 {
 	const __time64_t t = static_cast<__time64_t>(seconds);
 	return _localtime64_s(out, &t) == 0;
+}
+
+void OpenLogStream(std::fstream &stream, const char *path)
+{
+	std::wstring wide;
+	if (!WidePath(path, wide))
+		return;
+	// Without ios::binary the runtime writes "\r\n" for each "\n"; its
+	// _wfopen shares the file for reading and writing only.
+	stream.open(std::filesystem::path(wide), std::ios::in | std::ios::out);
 }
 
 CreateResult CreateFileExclusively(const char *path)

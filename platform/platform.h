@@ -5,6 +5,7 @@
 // the callers.
 #include <cstdint>
 #include <ctime>
+#include <iosfwd>
 #include <string>
 
 namespace platform {
@@ -31,6 +32,13 @@ bool LocalTime(int64_t seconds, std::tm *out);
 // ---- files --------------------------------------------------------------
 
 enum class CreateResult { Created, Exists, Failed };
+
+// Opens the existing file at the UTF-8 `path` for reading and writing
+// without truncating it. On Windows the path is converted to a wide one, so
+// a profile folder with any name works, and the file is opened in text mode
+// (each line end stored as CR LF), shared for reading and writing but not
+// for deletion.
+void OpenLogStream(std::fstream &stream, const char *path);
 
 // Creates an empty file at the UTF-8 `path` only if none exists there; on
 // POSIX only its owner may read or write it (0600, whatever the umask).
