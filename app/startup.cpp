@@ -55,7 +55,7 @@ bool EnsureLogDirectory(const std::string &log_dir)
 		}
 		blog(LOG_INFO, "logDir %s not exist", path.c_str());
 	}
-	if (path.empty() || os_mkdirs(path.c_str()) == MKDIR_ERROR) {
+	if (!MakeDirectories(path)) {
 		blog(LOG_ERROR, "mkdir logDir %s fail", path.c_str());
 		std::fputs("make log dir fail\n", stdout);
 		std::fflush(stdout);

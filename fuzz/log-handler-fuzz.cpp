@@ -1,5 +1,5 @@
-// The log line handler over any text and level, writing into a string
-// stream. The input: four bytes of level, one byte choosing one of two call
+// The log line handler over any text and level, writing into a log file
+// stream as the program opens it. The input: four bytes of level, one byte choosing one of two call
 // sites (format strings at different addresses), then the text. The written
 // lines are checked against the rules of the log file: one line per line of
 // the text (cut at 4,094 bytes, a CR before each LF dropped), each behind
@@ -9,9 +9,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <sstream>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
+
+#include <unistd.h>
 
 #include "logging/log-handler.h"
 
@@ -20,6 +23,14 @@ namespace {
 const char kSiteA[] = "%s";
 const char kSiteB[] = "%s";
 
+char logPath[] = "/tmp/log-handler-fuzz-XXXXXX";
+std::fstream *logStream; // opened once, emptied for each input
+
+void RemoveLogFile()
+{
+	unlink(logPath);
+}
+
 // Stands in for libobs's console handler: formats as it does, prints nothing.
 void QuietConsole(int, const char *format, va_list args, void *)
 {
@@ -27,7 +38,7 @@ void QuietConsole(int, const char *format, va_list args, void *)
 	vsnprintf(text, sizeof(text), format, args);
 }
 
-void Log(int level, const char *format, std::ostream *stream, ...)
+void Log(int level, const char *format, std::fstream *stream, ...)
 {
 	va_list args;
 	va_start(args, stream);
@@ -107,6 +118,12 @@ void Check(const std::string &written, const std::string &text, int level)
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {
 	savedConsoleHandler = QuietConsole;
+	const int fd = mkstemp(logPath);
+	if (fd < 0)
+		std::abort();
+	close(fd);
+	std::atexit(RemoveLogFile);
+	logStream = new std::fstream(logPath, std::ios::in | std::ios::out | std::ios::binary);
 	return 0;
 }
 
@@ -120,9 +137,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 	const std::string bytes(reinterpret_cast<const char *>(data + 5), size - 5);
 	const std::string text = bytes.substr(0, bytes.find('\0'));
 
-	std::ostringstream stream;
+	std::fstream &stream = *logStream;
+	if (truncate(logPath, 0) != 0)
+		std::abort();
+	stream.clear();
+	stream.seekp(0);
 	Log(level, site, &stream, text.c_str());
+	stream.seekg(0);
+	const std::string written((std::istreambuf_iterator<char>(stream)),
+				  std::istreambuf_iterator<char>());
 	// A written entry is suppressed only as a repeat, which writes nothing.
-	Check(stream.str(), text, level);
+	Check(written, text, level);
 	return 0;
 }

@@ -3,13 +3,13 @@
 // below the user's application-data folder.
 #include <string>
 
-// The application-data folder, a separator and `name`, as libobs resolves it.
-// On POSIX every backslash becomes "/", so that "a\b" names folder a with
-// sub-folder b for every file operation, as it does on Windows. A set but
+// The application-data folder, a separator and `name`, as libobs resolves it,
+// with the platform's separators (platform::NativeSeparators). A set but
 // empty XDG_CONFIG_HOME counts as unset. Returns an empty string when no
 // application-data folder can be found (no HOME either).
 std::string ConfigPath(const std::string &name);
 
-// Turns the separators of a resolved path into the platform's own ("\" and
-// "/" both become "/" on POSIX; unchanged on Windows).
-std::string NativeSeparators(std::string path);
+// Creates the folder `path` and every missing folder above it, each private
+// to its owner (platform::MakeDirectory); folders that exist keep their mode.
+// False when the folder cannot be made.
+bool MakeDirectories(const std::string &path);

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <utility>
 
 #include <util/base.h>
 #include <util/lexer.h>
@@ -12,13 +13,16 @@
 
 #include "logging/config-path.h"
 #include "logging/log-handler.h"
-#include "logging/log-stream.h"
 #include "platform/platform.h"
 
 namespace {
 
 constexpr int kKeepLimit = 3;
 constexpr int kMaxNameAttempts = 1000;
+
+// Held on the log file open in this process, for the process's whole life,
+// so that other starts pruning the same folder pass the file over.
+platform::FileLock *liveLogLock = nullptr;
 
 // "name.txt" -> "name (n).txt"; the date and time in front keep the key.
 std::string NumberedName(const std::string &name, int n)
@@ -99,6 +103,7 @@ void PruneLogFiles(const std::string &log_dir, const std::string &current_name)
 
 	uint64_t oldestKey = UINT64_MAX;
 	std::string oldestName;
+	platform::FileLock *oldestLock = nullptr; // held until it is deleted
 	int count = 0;
 	while (os_dirent *entry = os_readdir(listing)) {
 		if (entry->directory || entry->d_name[0] == '.')
@@ -106,11 +111,20 @@ void PruneLogFiles(const std::string &log_dir, const std::string &current_name)
 		const uint64_t key = LogFileNameKey(entry->d_name);
 		if (key == 0)
 			continue;
+		platform::FileLock *lock = nullptr;
+		if (entry->d_name != current_name) {
+			// Another running instance holds the lock on its log.
+			lock = platform::TryLockFile((dir + "/" + entry->d_name).c_str());
+			if (!lock)
+				continue;
+		}
 		++count;
 		if (key < oldestKey) {
 			oldestName = entry->d_name;
 			oldestKey = key;
+			std::swap(lock, oldestLock);
 		}
+		platform::ReleaseFileLock(lock);
 	}
 	os_closedir(listing);
 
@@ -118,6 +132,7 @@ void PruneLogFiles(const std::string &log_dir, const std::string &current_name)
 	// deletion would fail, and on POSIX it would lose this run's log.
 	if (count > kKeepLimit && oldestName != current_name)
 		os_unlink((dir + "/" + oldestName).c_str());
+	platform::ReleaseFileLock(oldestLock);
 }
 
 void OpenLogFile(std::fstream &stream, const std::string &log_dir)
@@ -138,8 +153,10 @@ void OpenLogFile(std::fstream &stream, const std::string &log_dir)
 	}
 
 	if (!name.empty())
-		OpenLogStream(stream, dir + "/" + name);
+		platform::OpenLogStream(stream, (dir + "/" + name).c_str());
 	if (stream.is_open()) {
+		platform::ReleaseFileLock(liveLogLock);
+		liveLogLock = platform::TryLockFile((dir + "/" + name).c_str());
 		PruneLogFiles(log_dir, name);
 		base_set_log_handler(FileLogHandler, &stream);
 	} else {

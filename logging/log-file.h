@@ -8,7 +8,8 @@
 // `log_dir` (relative to the application-data folder), prunes old log files
 // and installs FileLogHandler on the stream. An existing file is never
 // truncated: when the name is taken, " (2)", " (3)", ... is put before the
-// extension. On failure logs "Failed to open log file" and leaves the stream
+// extension. The file stays locked (see PruneLogFiles) for the life of the
+// process. On failure logs "Failed to open log file" and leaves the stream
 // closed.
 void OpenLogFile(std::fstream &stream, const std::string &log_dir);
 
@@ -17,7 +18,8 @@ std::string MakeLogFileName();
 
 // Counts the log files of `log_dir` and, when more than three are present,
 // deletes the one with the smallest key, unless that is `current_name`, the
-// file open as the log.
+// file open as the log. A log file that cannot be locked (the live log of
+// another running instance) is neither counted nor deleted.
 void PruneLogFiles(const std::string &log_dir,
 		   const std::string &current_name = std::string());
 

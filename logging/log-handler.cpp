@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <fstream>
 #include <mutex>
 #include <ostream>
 
@@ -79,6 +80,9 @@ void RestoreConsoleHandler()
 	base_set_log_handler(nullptr, nullptr);
 }
 
+// Always "HH:MM:SS.mmm" on a 24-hour clock, what "%X" gives in the C locale:
+// the application object adopts the user's locale, and strftime would then
+// change the format in the middle of the file (for instance to "10:16:46 AM").
 std::string LogTimeString()
 {
 	const uint64_t units = platform::WallClock100ns();
@@ -86,17 +90,11 @@ std::string LogTimeString()
 	std::tm local{};
 	platform::LocalTime(static_cast<int64_t>(seconds), &local);
 
+	const unsigned millis =
+		static_cast<unsigned>((units - seconds * 10000000u) / 10000u);
 	char buffer[80];
-	size_t length = strftime(buffer, sizeof(buffer), "%X", &local);
-	if (length != 0 && sizeof(buffer) - length > 5) {
-		const unsigned millis = static_cast<unsigned>(
-			(units - seconds * 10000000u) /
-			10000u);
-		snprintf(buffer + length, sizeof(buffer) - length, ".%03u",
-			 millis);
-	} else if (length == 0) {
-		buffer[0] = '\0';
-	}
+	snprintf(buffer, sizeof(buffer), "%02d:%02d:%02d.%03u", local.tm_hour,
+		 local.tm_min, local.tm_sec, millis);
 	return buffer;
 }
 
@@ -140,7 +138,9 @@ void FileLogHandler(int level, const char *format, va_list args, void *param)
 
 	if (level > LOG_INFO)
 		return;
-	auto &stream = *static_cast<std::ostream *>(param);
+	// Back to the type that went in: the ostream part of an fstream does not
+	// start at its address.
+	std::ostream &stream = *static_cast<std::fstream *>(param);
 	if (IsRepeatedLogEntry(stream, format, text))
 		return;
 

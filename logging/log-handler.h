@@ -15,8 +15,8 @@ extern log_handler_t savedConsoleHandler;
 // Captures libobs's current (default console) handler into savedConsoleHandler.
 void SaveConsoleHandler();
 
-// The log_handler_t installed on the log file; `param` is the std::fstream of
-// the log file.
+// The log_handler_t installed on the log file; `param` must point to the
+// std::fstream of the log file (nothing else: it is cast back to that type).
 void FileLogHandler(int level, const char *format, va_list args, void *param);
 
 // True when the entry must not be written: the same call site (format address)

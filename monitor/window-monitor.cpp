@@ -107,7 +107,7 @@ void ReadForegroundWindow(platform::WindowHandle window)
 
 } // namespace
 
-WindowMonitor::LastActiveTimeFn WindowMonitor::get_last_active_time = nullptr;
+GetLastActiveTimeFunc WindowMonitor::get_last_active_time = nullptr;
 
 bool CheckActiveWindow(platform::WindowHandle window, std::intptr_t)
 {
@@ -145,7 +145,7 @@ bool WindowMonitor::WindowMonitorStart()
 		os_closedir(listing);
 	} else {
 		blog(LOG_INFO, "dbDir %s not exist", dir.c_str());
-		if (dir.empty() || os_mkdirs(dir.c_str()) == MKDIR_ERROR) {
+		if (!MakeDirectories(dir)) {
 			blog(LOG_ERROR, "mkdir dbDir %s fail", dir.c_str());
 			return false;
 		}
@@ -157,13 +157,13 @@ bool WindowMonitor::WindowMonitorStart()
 		blog(LOG_ERROR, "get module %s fail", library);
 		return false;
 	}
-	get_last_active_time = reinterpret_cast<LastActiveTimeFn>(
+	get_last_active_time = reinterpret_cast<GetLastActiveTimeFunc>(
 		platform::LibrarySymbol(hook_module, "GetLastActiveTime"));
 	if (!get_last_active_time) {
 		blog(LOG_ERROR, "GetProcAddress module.GetLastActiveTime fail");
 		return false;
 	}
-	const auto set_hook = reinterpret_cast<HookFn>(
+	const auto set_hook = reinterpret_cast<SetVorlixHookFunc>(
 		platform::LibrarySymbol(hook_module, "SetVorlixHook"));
 	if (!set_hook) {
 		blog(LOG_ERROR, "GetProcAddress module.SetVorlixHook fail");
@@ -213,7 +213,7 @@ void WindowMonitor::WindowMonitorStop()
 	timer.clear();
 
 	const auto unset_hook =
-		hook_module ? reinterpret_cast<HookFn>(platform::LibrarySymbol(
+		hook_module ? reinterpret_cast<UnSetVorlixHookFunc>(platform::LibrarySymbol(
 				      hook_module, "UnSetVorlixHook"))
 			    : nullptr;
 	if (!unset_hook)

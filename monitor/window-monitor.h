@@ -7,6 +7,7 @@
 #include <QPointer>
 #include <QTimer>
 
+#include "hook/vorlix-hook.h"
 #include "monitor/shared-sample.h"
 #include "platform/platform.h"
 
@@ -32,13 +33,10 @@ private slots:
 	void CheckActive();
 
 private:
-	using LastActiveTimeFn = int64_t (*)();
-	using HookFn = int32_t (*)();
-
 	int32_t check_interval = 10;
 	platform::LibraryHandle hook_module = nullptr;
 	QPointer<QTimer> timer;
-	static LastActiveTimeFn get_last_active_time;
+	static GetLastActiveTimeFunc get_last_active_time;
 };
 
 // The enumeration callback: samples the foreground window into ActiveInfo

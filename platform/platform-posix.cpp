@@ -3,51 +3,37 @@
 #include "platform/platform.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <string>
 #include <vector>
 
 #include <dirent.h>
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
+#include "platform/platform-backend.h"
 #include "platform/utf16-text.h"
 
 namespace platform {
 
-namespace {
-
 // CLOCK_BOOTTIME counts the time the machine sleeps, as GetTickCount64
 // does; CLOCK_MONOTONIC stops during a suspend, and every later time would
 // fall behind by the sleep. The hook library reads the same clock.
-uint64_t RealTickCount()
+uint64_t backend::TickCount64()
 {
 	struct timespec now;
 	clock_gettime(CLOCK_BOOTTIME, &now);
 	return static_cast<uint64_t>(now.tv_sec) * 1000u +
 	       static_cast<uint64_t>(now.tv_nsec) / 1000000u;
-}
-
-std::atomic<TickSource> tickSource{nullptr};
-
-} // namespace
-
-uint64_t TickCount64()
-{
-	const TickSource source = tickSource.load(std::memory_order_relaxed);
-	return source ? source() : RealTickCount();
-}
-
-void SetTickSource(TickSource source)
-{
-	tickSource.store(source, std::memory_order_relaxed);
 }
 
 int64_t WallClockSeconds()
@@ -69,15 +55,83 @@ bool LocalTime(int64_t seconds, std::tm *out)
 	return localtime_r(&t, out) != nullptr;
 }
 
+void OpenLogStream(std::fstream &stream, const char *path)
+{
+	stream.open(path, std::ios::in | std::ios::out | std::ios::binary);
+}
+
 CreateResult CreateFileExclusively(const char *path)
 {
 	const int fd = ::open(path, O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC,
-			      0644);
+			      0600);
 	if (fd < 0)
 		return errno == EEXIST ? CreateResult::Exists
 				       : CreateResult::Failed;
+	// The umask may take rights away, never add them: 0600 stands.
 	::close(fd);
 	return CreateResult::Created;
+}
+
+CreateResult MakeDirectory(const char *path)
+{
+	if (::mkdir(path, 0700) == 0)
+		return CreateResult::Created;
+	return errno == EEXIST ? CreateResult::Exists : CreateResult::Failed;
+}
+
+bool SameFile(const char *a, const char *b)
+{
+	struct stat first, second;
+	return ::stat(a, &first) == 0 && ::stat(b, &second) == 0 &&
+	       first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+}
+
+struct FileLock {
+	int fd;
+};
+
+FileLock *TryLockFile(const char *path)
+{
+	const int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY);
+	if (fd < 0)
+		return nullptr;
+	if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+		::close(fd);
+		return nullptr;
+	}
+	return new FileLock{fd};
+}
+
+void ReleaseFileLock(FileLock *lock)
+{
+	if (!lock)
+		return;
+	::close(lock->fd);
+	delete lock;
+}
+
+bool ApplicationDataFolderKnown()
+{
+	const char *xdg = std::getenv("XDG_CONFIG_HOME");
+	if (xdg && !*xdg) {
+		unsetenv("XDG_CONFIG_HOME");
+		xdg = nullptr;
+	}
+	const char *home = std::getenv("HOME");
+	return xdg || (home && *home);
+}
+
+char PathSeparator()
+{
+	return '/';
+}
+
+std::string NativeSeparators(std::string path)
+{
+	for (char &c : path)
+		if (c == '\\')
+			c = '/';
+	return path;
 }
 
 // The snapshot holds the process ids of the moment it was taken; names are
@@ -262,20 +316,6 @@ void DebugOutput(const char16_t *text)
 	}
 }
 
-namespace {
-
-std::string ProgramFolder()
-{
-	std::string path(PATH_MAX, '\0');
-	const ssize_t n = readlink("/proc/self/exe", &path[0], path.size());
-	if (n <= 0)
-		return "";
-	path.resize(static_cast<size_t>(n));
-	return path.substr(0, path.rfind('/'));
-}
-
-} // namespace
-
 // A bare name is looked for in the program's folder first, as Windows does.
 // The program's RUNPATH ($ORIGIN) asks dlopen for the same, but dlopen
 // searches the RUNPATH of its caller, and under a sanitizer that caller is
@@ -286,7 +326,7 @@ LibraryHandle LoadLibraryByName(const char *file_name)
 	if (!file_name || !*file_name)
 		return nullptr;
 	if (!std::strchr(file_name, '/')) {
-		const std::string beside = ProgramFolder() + "/" + file_name;
+		const std::string beside = ExecutableDirectory() + "/" + file_name;
 		if (access(beside.c_str(), F_OK) == 0)
 			return dlopen(beside.c_str(), RTLD_NOW | RTLD_LOCAL);
 	}

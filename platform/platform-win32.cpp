@@ -1,10 +1,12 @@
 // The operating-system layer on Windows: thin wrappers of the Win32 calls.
 // wchar_t is UTF-16 here, so window and process texts pass unchanged.
 #include "platform/platform.h"
+#include "platform/platform-backend.h"
 
-#include <atomic>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
+#include <fstream>
 #include <string>
 
 #include <windows.h>
@@ -15,8 +17,6 @@ static_assert(sizeof(wchar_t) == sizeof(char16_t), "Windows wide text is UTF-16"
 namespace platform {
 
 namespace {
-
-std::atomic<TickSource> tickSource{nullptr};
 
 // FILETIME counts 100 ns from 1601-01-01; the Unix epoch is this far on.
 constexpr uint64_t kUnixEpochIn100ns = 116444736000000000ull;
@@ -31,17 +31,23 @@ bool IsHighSurrogate(wchar_t unit)
 	return unit >= 0xD800 && unit <= 0xDBFF;
 }
 
-} // namespace
-
-uint64_t TickCount64()
+// The UTF-8 `path` as the wide text the file calls take; false when it is
+// not valid UTF-8.
+bool WidePath(const char *path, std::wstring &wide)
 {
-	const TickSource source = tickSource.load(std::memory_order_relaxed);
-	return source ? source() : GetTickCount64();
+	const int length = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path, -1, nullptr, 0);
+	if (length <= 0)
+		return false;
+	wide.assign(static_cast<size_t>(length), L'\0');
+	MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path, -1, &wide[0], length);
+	return true;
 }
 
-void SetTickSource(TickSource source)
+} // namespace
+
+uint64_t backend::TickCount64()
 {
-	tickSource.store(source, std::memory_order_relaxed);
+	return GetTickCount64();
 }
 
 int64_t WallClockSeconds()
@@ -64,13 +70,21 @@ bool LocalTime(int64_t seconds, std::tm *out)
 	return _localtime64_s(out, &t) == 0;
 }
 
+void OpenLogStream(std::fstream &stream, const char *path)
+{
+	std::wstring wide;
+	if (!WidePath(path, wide))
+		return;
+	// Without ios::binary the runtime writes "\r\n" for each "\n"; its
+	// _wfopen shares the file for reading and writing only.
+	stream.open(std::filesystem::path(wide), std::ios::in | std::ios::out);
+}
+
 CreateResult CreateFileExclusively(const char *path)
 {
-	const int length = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path, -1, nullptr, 0);
-	if (length <= 0)
+	std::wstring wide;
+	if (!WidePath(path, wide))
 		return CreateResult::Failed;
-	std::wstring wide(static_cast<size_t>(length), L'\0');
-	MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path, -1, &wide[0], length);
 	const HANDLE file = CreateFileW(wide.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
 					FILE_ATTRIBUTE_NORMAL, nullptr);
 	if (file == INVALID_HANDLE_VALUE)
@@ -78,6 +92,105 @@ CreateResult CreateFileExclusively(const char *path)
 							   : CreateResult::Failed;
 	CloseHandle(file);
 	return CreateResult::Created;
+}
+
+// The folder inherits the parent's access rights: below the roaming
+// application-data folder, its user's alone.
+CreateResult MakeDirectory(const char *path)
+{
+	std::wstring wide;
+	if (!WidePath(path, wide))
+		return CreateResult::Failed;
+	if (CreateDirectoryW(wide.c_str(), nullptr))
+		return CreateResult::Created;
+	return GetLastError() == ERROR_ALREADY_EXISTS ? CreateResult::Exists
+						      : CreateResult::Failed;
+}
+
+bool ApplicationDataFolderKnown()
+{
+	return true;
+}
+
+char PathSeparator()
+{
+	return '\\';
+}
+
+std::string NativeSeparators(std::string path)
+{
+	return path;
+}
+
+namespace {
+
+// The volume and index that name a file, whatever path leads to it.
+bool FileIdentity(const char *path, BY_HANDLE_FILE_INFORMATION &info)
+{
+	std::wstring wide;
+	if (!WidePath(path, wide))
+		return false;
+	const HANDLE file = CreateFileW(wide.c_str(), 0,
+					FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+					nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+	if (file == INVALID_HANDLE_VALUE)
+		return false;
+	const bool known = GetFileInformationByHandle(file, &info) != FALSE;
+	CloseHandle(file);
+	return known;
+}
+
+} // namespace
+
+bool SameFile(const char *a, const char *b)
+{
+	BY_HANDLE_FILE_INFORMATION first, second;
+	return FileIdentity(a, first) && FileIdentity(b, second) &&
+	       first.dwVolumeSerialNumber == second.dwVolumeSerialNumber &&
+	       first.nFileIndexHigh == second.nFileIndexHigh &&
+	       first.nFileIndexLow == second.nFileIndexLow;
+}
+
+struct FileLock {
+	HANDLE file;
+};
+
+namespace {
+
+// The last byte a file could have: locking it never keeps a handle from the
+// file's data, whose every byte lies before it.
+constexpr DWORD kLockOffsetLow = 0xFFFFFFFF, kLockOffsetHigh = 0x7FFFFFFF;
+
+} // namespace
+
+FileLock *TryLockFile(const char *path)
+{
+	std::wstring wide;
+	if (!WidePath(path, wide))
+		return nullptr;
+	// Delete sharing, so that the holder may still delete the file it locked.
+	const HANDLE file = CreateFileW(wide.c_str(), GENERIC_READ,
+					FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+					nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+	if (file == INVALID_HANDLE_VALUE)
+		return nullptr;
+	OVERLAPPED at = {};
+	at.Offset = kLockOffsetLow;
+	at.OffsetHigh = kLockOffsetHigh;
+	if (!LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0,
+			&at)) {
+		CloseHandle(file);
+		return nullptr;
+	}
+	return new FileLock{file};
+}
+
+void ReleaseFileLock(FileLock *lock)
+{
+	if (!lock)
+		return;
+	CloseHandle(lock->file); // closing the handle releases its locks
+	delete lock;
 }
 
 namespace {

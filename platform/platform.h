@@ -5,6 +5,7 @@
 // the callers.
 #include <cstdint>
 #include <ctime>
+#include <iosfwd>
 #include <string>
 
 namespace platform {
@@ -32,8 +33,52 @@ bool LocalTime(int64_t seconds, std::tm *out);
 
 enum class CreateResult { Created, Exists, Failed };
 
-// Creates an empty file at the UTF-8 `path` only if none exists there.
+// Opens the existing file at the UTF-8 `path` for reading and writing
+// without truncating it. On Windows the path is converted to a wide one, so
+// a profile folder with any name works, and the file is opened in text mode
+// (each line end stored as CR LF), shared for reading and writing but not
+// for deletion.
+void OpenLogStream(std::fstream &stream, const char *path);
+
+// Creates an empty file at the UTF-8 `path` only if none exists there; on
+// POSIX only its owner may read or write it (0600, whatever the umask).
 CreateResult CreateFileExclusively(const char *path);
+
+// Creates the folder at the UTF-8 `path` (its parent must exist); on POSIX
+// only its owner may enter it (0700). Exists also when a file is in the way.
+CreateResult MakeDirectory(const char *path);
+
+// True when both UTF-8 paths name one existing file (links included).
+bool SameFile(const char *a, const char *b);
+
+// An advisory lock on a file (flock on POSIX; on Windows a byte-range lock
+// far beyond the end, which leaves the file's data to every handle). Other
+// processes, and other FileLocks of this one, cannot take it while it is held.
+struct FileLock;
+
+// Locks the existing file at the UTF-8 `path` without waiting; nullptr when
+// the file cannot be opened or someone else holds the lock.
+FileLock *TryLockFile(const char *path);
+
+// Releases the lock; nullptr is allowed.
+void ReleaseFileLock(FileLock *lock);
+
+// ---- paths --------------------------------------------------------------
+
+// Whether libobs can find the user's application-data folder. On POSIX a
+// set but empty XDG_CONFIG_HOME is first taken out of the environment
+// (libobs would put "" in front and so write at the filesystem root); with
+// neither it nor HOME there is none (libobs would end the process). Always
+// true on Windows.
+bool ApplicationDataFolderKnown();
+
+// What separates a folder from a name in it: "\" on Windows, "/" on POSIX.
+char PathSeparator();
+
+// `path` with this OS's separators. "\" and "/" both separate folders: on
+// POSIX every "\" becomes "/", so that "a\b" names folder a with sub-folder
+// b for every file operation, as on Windows, where the path stays as it is.
+std::string NativeSeparators(std::string path);
 
 // ---- windows ------------------------------------------------------------
 // Called from one thread only (the main thread). On X11 the layer opens its

@@ -46,6 +46,18 @@ char32_t DecodeOne(std::string_view utf8, size_t &i)
 	return taken == extra + 1 ? value : kReplacement;
 }
 
+bool IsHighSurrogate(char16_t unit)
+{
+	return unit >= 0xD800 && unit <= 0xDBFF;
+}
+
+bool IsLowSurrogate(char16_t unit)
+{
+	return unit >= 0xDC00 && unit <= 0xDFFF;
+}
+
+} // namespace
+
 void AppendUtf8(std::string &out, char32_t c)
 {
 	if (c < 0x80) {
@@ -64,18 +76,6 @@ void AppendUtf8(std::string &out, char32_t c)
 		out += static_cast<char>(0x80 | (c & 0x3F));
 	}
 }
-
-bool IsHighSurrogate(char16_t unit)
-{
-	return unit >= 0xD800 && unit <= 0xDBFF;
-}
-
-bool IsLowSurrogate(char16_t unit)
-{
-	return unit >= 0xDC00 && unit <= 0xDFFF;
-}
-
-} // namespace
 
 std::u16string Utf8ToUtf16(std::string_view utf8)
 {

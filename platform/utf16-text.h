@@ -12,6 +12,9 @@ std::u16string Utf8ToUtf16(std::string_view utf8);
 // Lone surrogates become U+FFFD.
 std::string Utf16ToUtf8(std::u16string_view utf16);
 
+// Appends the UTF-8 bytes of the scalar value `c` (at most U+10FFFF).
+void AppendUtf8(std::string &out, char32_t c);
+
 // ISO 8859-1 bytes (the X STRING type) to UTF-8.
 std::string Latin1ToUtf8(std::string_view latin1);
 

@@ -10,6 +10,7 @@
 
 #include "logging/config-path.h"
 #include "monitor/shared-sample.h"
+#include "platform/platform.h"
 #include "store/value-cipher.h"
 
 const char *const kMonitorConnection = "monitor_connection";
@@ -27,13 +28,9 @@ const char *const kInsertSql =
 
 namespace {
 
-// On POSIX a "\" would be part of the file name and put the database beside
-// the record directory instead of in it.
-#ifdef _WIN32
-const char *const kRelativeFormat = "%s\\%d.%d.mon.db";
-#else
-const char *const kRelativeFormat = "%s/%d.%d.mon.db";
-#endif
+// The separator is the platform's: on POSIX a "\" would be part of the file
+// name and put the database beside the record directory instead of in it.
+const char *const kRelativeFormat = "%s%c%d.%d.mon.db";
 
 constexpr int kOpenAttempts = 3;
 constexpr int kLockedRetries = 3;
@@ -100,6 +97,9 @@ void SetDatabaseFile(QSqlDatabase &db, const std::string &path)
 	db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_URI"));
 }
 
+// The bytes of the file name of the registered connection.
+std::string registeredFile;
+
 // Steps 1 and 2 of a write: the registered connection, opened by the
 // registry if it can, or a new one named after the user's database file.
 QSqlDatabase MonitorConnection(const std::string &path)
@@ -109,6 +109,7 @@ QSqlDatabase MonitorConnection(const std::string &path)
 	QSqlDatabase db =
 		QSqlDatabase::addDatabase("QSQLITE", kMonitorConnection);
 	SetDatabaseFile(db, path);
+	registeredFile = path;
 	return db;
 }
 
@@ -160,13 +161,13 @@ std::string MonitorDbRelativePath(const std::string &record_dir, int user_id)
 {
 	// Never cut: a shortened name would put the rows into another file, or
 	// name the folder itself and lose every row.
-	const int length = std::snprintf(nullptr, 0, kRelativeFormat,
-					 record_dir.c_str(), user_id, 6);
+	const int length = std::snprintf(nullptr, 0, kRelativeFormat, record_dir.c_str(),
+					 platform::PathSeparator(), user_id, 6);
 	if (length < 0)
 		return std::string();
 	std::string relative(static_cast<size_t>(length) + 1, '\0');
-	std::snprintf(&relative[0], relative.size(), kRelativeFormat,
-		      record_dir.c_str(), user_id, 6);
+	std::snprintf(&relative[0], relative.size(), kRelativeFormat, record_dir.c_str(),
+		      platform::PathSeparator(), user_id, 6);
 	relative.resize(static_cast<size_t>(length));
 	return relative;
 }
@@ -219,6 +220,9 @@ void WriteActiveInfo()
 		return;
 	}
 
+	// SQLite would make a new file readable by every user; it takes an empty
+	// file for an empty database, so a private one is put there first.
+	platform::CreateFileExclusively((registered ? registeredFile : path).c_str());
 	QSqlDatabase db = MonitorConnection(path);
 	if (!OpenWithRetries(db)) {
 		blog(LOG_ERROR, "WriteActiveInfo err:db open fail");

@@ -5,9 +5,10 @@
 #include <cstring>
 #include <memory>
 
-#include <sys/stat.h>
-#include <unistd.h>
+#include <QFile>
+#include <QSaveFile>
 
+#include "platform/platform.h"
 #include "store/monitor-db.h"
 #include "tools/records-decode.h"
 #include "tools/records-file.h"
@@ -238,49 +239,28 @@ int RunSummary(Session &s)
 	return Finish(s, output);
 }
 
-bool SameFile(const std::string &a, const std::string &b)
-{
-	struct stat first, second;
-	return stat(a.c_str(), &first) == 0 && stat(b.c_str(), &second) == 0 &&
-	       first.st_dev == second.st_dev && first.st_ino == second.st_ino;
-}
-
 // Writes the page beside its final name and renames it into place, so that
 // a failed write leaves no half page. The page is readable by its owner
 // only: it holds the user's window titles.
 bool WritePage(const std::string &path, const std::string &page,
 	       std::string &error)
 {
-	std::string temp = path + ".XXXXXX";
-	const int fd = mkstemp(&temp[0]);
-	if (fd < 0) {
-		error = "cannot write " + path + ": " + std::strerror(errno);
-		return false;
-	}
-	size_t done = 0;
-	while (done < page.size()) {
-		const ssize_t n = write(fd, page.data() + done, page.size() - done);
-		if (n < 0 && errno == EINTR)
-			continue;
-		if (n <= 0)
-			break;
-		done += static_cast<size_t>(n);
-	}
-	const bool written = done == page.size() && close(fd) == 0;
-	if (!written || rename(temp.c_str(), path.c_str()) != 0) {
-		error = "cannot write " + path + ": " + std::strerror(errno);
-		if (done != page.size())
-			close(fd);
-		unlink(temp.c_str());
-		return false;
-	}
-	return true;
+	QSaveFile file(QFile::decodeName(path.c_str()));
+	const bool written =
+		file.open(QIODevice::WriteOnly) &&
+		file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner) &&
+		file.write(page.data(), static_cast<qint64>(page.size())) ==
+			static_cast<qint64>(page.size()) &&
+		file.commit();
+	if (!written)
+		error = "cannot write " + path + ": " + file.errorString().toStdString();
+	return written;
 }
 
 int RunReport(Session &s, const std::string &record_path)
 {
 	const std::string &html = s.options.html;
-	if (SameFile(html, record_path))
+	if (platform::SameFile(html.c_str(), record_path.c_str()))
 		return Fail(s.err, "refusing to write the report over the record "
 				   "file " + record_path,
 			    kExitUsage);

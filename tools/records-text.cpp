@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "platform/utf16-text.h"
+
 namespace {
 
 constexpr uint32_t kReplacement = 0xFFFD;
@@ -58,25 +60,6 @@ uint32_t NextCodePoint(const std::string &text, size_t &pos)
 	return cp;
 }
 
-void AppendCodePoint(std::string &out, uint32_t cp)
-{
-	if (cp < 0x80) {
-		out += static_cast<char>(cp);
-	} else if (cp < 0x800) {
-		out += static_cast<char>(0xC0 | (cp >> 6));
-		out += static_cast<char>(0x80 | (cp & 0x3F));
-	} else if (cp < 0x10000) {
-		out += static_cast<char>(0xE0 | (cp >> 12));
-		out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-		out += static_cast<char>(0x80 | (cp & 0x3F));
-	} else {
-		out += static_cast<char>(0xF0 | (cp >> 18));
-		out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-		out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-		out += static_cast<char>(0x80 | (cp & 0x3F));
-	}
-}
-
 void AppendJsonUnit(std::string &out, uint32_t unit)
 {
 	char escaped[16];
@@ -126,7 +109,7 @@ void AppendValidUtf8(std::string &out, const std::string &text)
 		return;
 	}
 	for (size_t pos = 0; pos < text.size();)
-		AppendCodePoint(out, NextCodePoint(text, pos));
+		platform::text::AppendUtf8(out, NextCodePoint(text, pos));
 }
 
 void AppendJsonString(std::string &out, const std::string &text)
@@ -186,7 +169,7 @@ void AppendHtmlText(std::string &out, const std::string &text)
 		case '\t':
 		case '\n':
 		case '\r': out += ' '; break;
-		default: AppendCodePoint(out, IsControl(cp) ? kReplacement : cp);
+		default: platform::text::AppendUtf8(out, IsControl(cp) ? kReplacement : cp);
 		}
 	}
 }
@@ -207,7 +190,7 @@ std::string PrintableText(const std::string &text)
 			snprintf(escaped, sizeof(escaped), "\\x%02x", cp);
 			out += escaped;
 		} else {
-			AppendCodePoint(out, cp);
+			platform::text::AppendUtf8(out, cp);
 		}
 	}
 	return out;

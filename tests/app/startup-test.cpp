@@ -40,13 +40,16 @@ std::string StripPrefix(const std::string &line)
 }
 
 StartupRun RunMonitor(const TempConfigHome &home,
-		      std::vector<std::string> args)
+		      std::vector<std::string> args,
+		      std::vector<std::string> env = {})
 {
 	args.insert(args.begin(), BinPath("vorlix-monitor"));
 	StartupRun run;
 	// Without a display the hook cannot be installed, so a run that passes
 	// start-up ends right after it instead of sampling.
-	run.result = Run(args, {"XDG_CONFIG_HOME=" + home.path(), "DISPLAY="});
+	env.push_back("XDG_CONFIG_HOME=" + home.path());
+	env.push_back("DISPLAY=");
+	run.result = Run(args, env);
 	const std::string logs = home / "logs";
 	for (const auto &name : ListDir(logs)) {
 		++run.log_files;
@@ -239,6 +242,25 @@ TEST(Startup, EchoJoinsTheArgumentsWithoutTheKey)
 		  "--record_dir r  x --log_dir logs --check_interval -3");
 	EXPECT_NE(run.result.out.find("info: Command Line Arguments: "),
 		  std::string::npos);
+}
+
+// The application object adopts the user's locale, whose time format may be
+// a 12-hour one ("10:16:46 AM"); the lines written after it must not change.
+TEST(Startup, TimePrefixStaysOnA24HourClockInAnyLocale)
+{
+	TempDir locales;
+	Shell("localedef -i en_US -f UTF-8 " + ShellQuote(locales / "en_US.UTF-8"));
+	const std::vector<std::string> env = {"LOCPATH=" + locales.path(),
+					      "LC_ALL=en_US.UTF-8"};
+	const std::string clock = Shell("env " + ShellQuote(env[0]) + " " +
+					ShellQuote(env[1]) + " date +%X");
+	ASSERT_TRUE(std::regex_search(clock, std::regex("[AP]M"))) << clock;
+
+	TempConfigHome home;
+	const StartupRun run = RunMonitor(home, Valid(), env);
+	ASSERT_GE(run.log_lines.size(), 2u);
+	for (const auto &line : run.log_lines)
+		EXPECT_EQ(line.rfind("<no prefix>", 0), std::string::npos) << line;
 }
 
 TEST(Startup, LogDirectoryIsCreatedBelowTheApplicationDataFolder)

@@ -8,6 +8,8 @@
 #include <csignal>
 #include <thread>
 
+#include <sys/stat.h>
+
 #include <QCoreApplication>
 #include <QTimer>
 
@@ -214,6 +216,28 @@ TEST(Recording, LandingServerTimeIsTheClockBase)
 		  std::string::npos);
 }
 
+// Log lines and rows hold window titles: only their owner may read what the
+// program creates, whatever the umask; a folder that was there keeps its mode.
+TEST(Recording, FilesAndFoldersItCreatesArePrivate)
+{
+	TestWindows windows;
+	ASSERT_TRUE(windows.Activate(windows.Open("private")));
+	MonitorProcess monitor;
+	const std::string home = ShellQuote(monitor.config.path());
+	Shell("chmod 755 " + home);
+	const mode_t saved = umask(022);
+	monitor.Start(MonitorProcess::Arguments({"--check_interval", "1"}));
+	umask(saved);
+	ASSERT_TRUE(monitor.WaitForLog("window_title:private", 10));
+	for (int i = 0; i < 100 && monitor.Rows().empty(); ++i)
+		Sleep(0.1);
+	monitor.Signal(SIGINT);
+	ASSERT_EQ(monitor.Wait(), 0);
+	EXPECT_EQ(Shell("cd " + home + " && stat -c '%a %n' . logs logs/* rec rec/*"),
+		  "755 .\n700 logs\n600 logs/" + ListDir(monitor.config / "logs").at(0) +
+			  "\n700 rec\n600 rec/12.6.mon.db\n");
+}
+
 TEST(Recording, NoForegroundWindowWritesNothing)
 {
 	MonitorProcess monitor;
@@ -354,6 +378,27 @@ TEST(SingleInstance, LockOfAKilledRunDoesNotBlockTheNextStart)
 	ASSERT_TRUE(next.WaitForLog("into WindowMonitorStart", 10)) << next.Log();
 	next.Signal(SIGINT);
 	EXPECT_EQ(next.Wait(), 0);
+}
+
+// Each start prunes the log folder; the log a running instance writes is
+// never among the files it deletes.
+TEST(SingleInstance, FailedStartsLeaveTheRunningInstancesLogWhole)
+{
+	MonitorProcess running;
+	running.Start(MonitorProcess::Arguments({"--check_interval", "1"}));
+	ASSERT_TRUE(running.WaitForLog("into WindowMonitorStart", 10));
+	Sleep(1.1); // the failed starts' logs are newer: the running one is oldest
+	for (int i = 0; i < 3; ++i)
+		EXPECT_EQ(testing_support::Run({BinPath("vorlix-monitor"), "--user_id",
+						"0", "--log_dir", "logs"},
+					       {"XDG_CONFIG_HOME=" + running.config.path()})
+				  .status,
+			  255);
+	running.Signal(SIGINT);
+	EXPECT_EQ(running.Wait(), 0);
+	const std::string log = running.Log();
+	EXPECT_NE(log.find(": into WindowMonitorStart\n"), std::string::npos) << log;
+	EXPECT_NE(log.find(": stopMonitor end!!!\n"), std::string::npos) << log;
 }
 
 TEST(SingleInstance, UnwritableProgramFolderIsNamedInTheError)

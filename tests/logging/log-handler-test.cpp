@@ -1,5 +1,5 @@
 // The file log handler: line splitting, levels, the repeated-entry filter and
-// several threads at once, written into a string stream.
+// several threads at once, written into a real log file stream.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -7,7 +7,6 @@
 #include <cstdarg>
 #include <fstream>
 #include <regex>
-#include <sstream>
 #include <thread>
 
 #include <sys/resource.h>
@@ -34,7 +33,16 @@ void RecordConsole(int level, const char *format, va_list args, void *)
 	console.push_back({level, text});
 }
 
-void Log(std::ostream &stream, int level, const char *format, ...)
+// A file stream on a file of its own, opened as the program opens its log.
+struct LogFile {
+	TempDir dir;
+	std::fstream stream{dir / "log.txt", std::ios::in | std::ios::out |
+						     std::ios::trunc | std::ios::binary};
+	operator std::fstream &() { return stream; }
+	std::string str() const { return ReadFile(dir / "log.txt"); }
+};
+
+void Log(std::fstream &stream, int level, const char *format, ...)
 {
 	va_list args;
 	va_start(args, format);
@@ -43,16 +51,21 @@ void Log(std::ostream &stream, int level, const char *format, ...)
 }
 
 // Every line must carry the time prefix; returns the lines without it.
-std::vector<std::string> Lines(const std::stringstream &stream)
+std::vector<std::string> Lines(const std::string &text)
 {
 	static const std::regex prefix(R"(^\d\d:\d\d:\d\d\.\d\d\d: )");
 	std::vector<std::string> lines;
-	for (const auto &line : SplitLines(stream.str())) {
+	for (const auto &line : SplitLines(text)) {
 		std::smatch m;
 		EXPECT_TRUE(std::regex_search(line, m, prefix)) << line;
 		lines.push_back(m.suffix());
 	}
 	return lines;
+}
+
+std::vector<std::string> Lines(const LogFile &file)
+{
+	return Lines(file.str());
 }
 
 class LogHandler : public ::testing::Test {
@@ -63,12 +76,12 @@ protected:
 		console.clear();
 		// End whatever run an earlier test left, on a scratch stream.
 		static const char reset[] = "reset %d";
-		std::stringstream scratch;
+		LogFile scratch;
 		Log(scratch, LOG_INFO, reset, ++resets_);
 		Log(scratch, LOG_INFO, reset, ++resets_ + 100000);
 		console.clear();
 	}
-	std::stringstream file;
+	LogFile file;
 	static int resets_;
 };
 int LogHandler::resets_ = 0;
@@ -90,7 +103,7 @@ TEST_F(LogHandler, SplitsTextIntoOneLinePerLineFeed)
 		{"x\r\r\ny", {"x\r", "y"}},
 	};
 	for (const auto &c : cases) {
-		std::stringstream out;
+		LogFile out;
 		static const char format[] = "%s";
 		Log(out, LOG_INFO, format, c.text);
 		// a different call site, so the next case is never a repeat
@@ -158,7 +171,7 @@ TEST_F(LogHandler, RepeatFilterWritesThirtyOneLinesThenSummarises)
 		{5, 5, nullptr},
 	};
 	for (const auto &c : cases) {
-		std::stringstream out;
+		LogFile out;
 		console.clear();
 		for (int i = 0; i < c.calls; ++i)
 			Log(out, LOG_INFO, same, 7);
@@ -194,7 +207,7 @@ TEST_F(LogHandler, ToleranceIsMeasuredFromTheRunsFirstEntry)
 {
 	static const char site[] = "%s";
 	// byte sums: first entry 0 (empty); each later one adds 'a' (97) per char
-	std::stringstream out;
+	LogFile out;
 	Log(out, LOG_INFO, site, "");                    // sum 0, run starts
 	for (int i = 0; i < 30; ++i)
 		Log(out, LOG_INFO, site, "aaaaaaa");     // 679 < 765: repeats
@@ -206,7 +219,7 @@ TEST_F(LogHandler, ToleranceIsMeasuredFromTheRunsFirstEntry)
 	EXPECT_EQ(lines[32], "aaaaaaaa");
 
 	// 764 away still counts as a repeat, 765 does not.
-	std::stringstream edge;
+	LogFile edge;
 	Log(edge, LOG_INFO, site, "");                    // reference sum 0
 	std::string s764(7, 'a');                         // 679
 	s764 += std::string(1, static_cast<char>(85));    // + 85 = 764
@@ -290,9 +303,9 @@ TEST_F(LogHandler, LinesResumeWhenTheFileCanGrowAgain)
 
 	Log(log, LOG_INFO, "after the disk is full %d", 3);
 	Log(log, LOG_INFO, "and on %d", 4);
-	std::stringstream written(ReadFile(path));
+	const std::string written = ReadFile(path);
 	const std::vector<std::string> lines = Lines(written);
-	ASSERT_GE(lines.size(), 3u) << written.str();
+	ASSERT_GE(lines.size(), 3u) << written;
 	EXPECT_EQ(lines.front(), "before the disk is full 1");
 	EXPECT_EQ(lines[lines.size() - 2], "after the disk is full 3");
 	EXPECT_EQ(lines.back(), "and on 4");

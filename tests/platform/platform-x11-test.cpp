@@ -334,7 +334,7 @@ TEST(X11Windows, ForegroundFollowsTheInputFocusWithoutALiveEwmhWindowManager)
 TEST(X11Windows, WineProgramIsNamedByItsWindowsExecutable)
 {
 	const std::string wine = Shell(ShellQuote(VORLIX_SOURCE_DIR "/tests/wine/run-under-wine") +
-				       " notepad >/dev/null 2>&1 & echo $!");
+				       " x86_64 notepad >/dev/null 2>&1 & echo $!");
 	std::string name;
 	for (int i = 0; i < 900 && name != "notepad.exe"; ++i) {
 		std::this_thread::sleep_for(std::chrono::milliseconds(100));

@@ -196,7 +196,25 @@ void CheckClocksAndFiles()
 	DeleteFileW((std::wstring(temp) + L"vorlix-\u72ec\u5360.lock").c_str());
 	CHECK(platform::CreateFileExclusively(path.c_str()) == platform::CreateResult::Created);
 	CHECK(platform::CreateFileExclusively(path.c_str()) == platform::CreateResult::Exists);
+	const std::string folder = Utf8(temp) + "vorlix-\xe7\x8b\xac";
+	RemoveDirectoryW((std::wstring(temp) + L"vorlix-\u72ec").c_str());
+	CHECK(platform::MakeDirectory(folder.c_str()) == platform::CreateResult::Created);
+	CHECK(platform::MakeDirectory(folder.c_str()) == platform::CreateResult::Exists);
+	const std::string round_about = folder + "\\..\\" + path.substr(Utf8(temp).size());
+	CHECK(platform::SameFile(path.c_str(), round_about.c_str()));
+	CHECK(!platform::SameFile(path.c_str(), folder.c_str()));
+	RemoveDirectoryW((std::wstring(temp) + L"vorlix-\u72ec").c_str());
+	// A lock keeps other lockers out, but neither the file's writers nor its
+	// holder's deletion.
+	platform::FileLock *lock = platform::TryLockFile(path.c_str());
+	CHECK(lock != nullptr);
+	CHECK(platform::TryLockFile(path.c_str()) == nullptr);
+	FILE *log = _wfopen((std::wstring(temp) + L"vorlix-\u72ec\u5360.lock").c_str(), L"a");
+	CHECK(log && std::fputs("line\n", log) >= 0 && std::fflush(log) == 0);
+	if (log)
+		std::fclose(log);
 	CHECK(DeleteFileW((std::wstring(temp) + L"vorlix-\u72ec\u5360.lock").c_str()) != 0);
+	platform::ReleaseFileLock(lock);
 
 	const int64_t now = platform::WallClockSeconds();
 	const int64_t from_100ns = static_cast<int64_t>(platform::WallClock100ns() / 10000000u);
