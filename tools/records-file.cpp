@@ -20,10 +20,11 @@ const char *const kRowColumns =
 	"member_id, active_tm, check_tm, process, title";
 
 // SQLite may read a name that starts with "file:" as a URI; "./" in front
-// of a relative name keeps it an ordinary file name.
+// keeps it an ordinary file name. Any other name goes as given: a Windows
+// name such as "C:\records.db" must not be made relative.
 std::string PlainFileName(const std::string &path)
 {
-	return path[0] == '/' ? path : "./" + path;
+	return path.compare(0, 5, "file:") == 0 ? "./" + path : path;
 }
 
 void ColumnText(sqlite3_stmt *stmt, int column, std::string &out)
