@@ -1,6 +1,7 @@
 #include "store/monitor-db.h"
 
 #include <cstdio>
+#include <string>
 
 #include <QSqlQuery>
 #include <QString>
@@ -27,10 +28,6 @@ const char *const kInsertSql =
 	"VALUES (:mid, :atm, :ctm, :p, :t)";
 
 namespace {
-
-// The separator is the platform's: on POSIX a "\" would be part of the file
-// name and put the database beside the record directory instead of in it.
-const char *const kRelativeFormat = "%s%c%d.%d.mon.db";
 
 constexpr int kOpenAttempts = 3;
 constexpr int kLockedRetries = 3;
@@ -160,16 +157,11 @@ void CreateTableAndInsert(QSqlDatabase &db)
 std::string MonitorDbRelativePath(const std::string &record_dir, int user_id)
 {
 	// Never cut: a shortened name would put the rows into another file, or
-	// name the folder itself and lose every row.
-	const int length = std::snprintf(nullptr, 0, kRelativeFormat, record_dir.c_str(),
-					 platform::PathSeparator(), user_id, 6);
-	if (length < 0)
-		return std::string();
-	std::string relative(static_cast<size_t>(length) + 1, '\0');
-	std::snprintf(&relative[0], relative.size(), kRelativeFormat, record_dir.c_str(),
-		      platform::PathSeparator(), user_id, 6);
-	relative.resize(static_cast<size_t>(length));
-	return relative;
+	// name the folder itself and lose every row. The separator is the
+	// platform's: on POSIX a "\" would be part of the file name and put the
+	// database beside the record directory instead of in it.
+	return record_dir + platform::PathSeparator() + std::to_string(user_id) +
+	       ".6.mon.db";
 }
 
 std::string MonitorDbPath(const std::string &record_dir, int user_id)
