@@ -78,10 +78,12 @@ TEST(RecordsSummary, HandMadeRowsCountIntervalsRunsAndIdle)
 		// cap 20: the 140 s gap ends the first run; the last row of each
 		// run counts the median 10.
 		{0, 180, 58, 22, 20, 2},
-		// cap 150: one run; the seventh row counts its 140 s.
-		{150, 180, 188, 22, 20, 1},
-		// Only the row idle for 210 s reaches 205.
+		// cap 140, exactly the gap: one run; the seventh row counts
+		// its 140 s.
+		{140, 180, 188, 22, 20, 1},
+		// Only the row idle for 210 s reaches 205; at 200 both do.
 		{0, 205, 58, 32, 10, 2},
+		{0, 200, 58, 22, 20, 2},
 		// cap 9: only the 8 s interval stays in a run; every other row
 		// counts min(median, cap) = 9.
 		{9, 180, 53, 18, 18, 9},

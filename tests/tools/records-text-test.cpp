@@ -76,6 +76,7 @@ TEST(RecordsText, CsvFieldQuotedOnlyForCommaQuoteOrLineBreak)
 		{"\"", "\"\"\"\""},
 		{"line\nbreak", "\"line\nbreak\""},
 		{"crlf\r\n", "\"crlf\r\n\""},
+		{"lone\rcr", "\"lone\rcr\""},
 		{"tab\tonly", "tab\tonly"},
 	};
 	for (const auto &c : cases) {
