@@ -36,6 +36,22 @@ TEST(HookLibrary, LastInputTimeMovesForwardAfterAKeyPress)
 	EXPECT_LE(hook.last_active(), 0);
 }
 
+// With no input the last-input time stays at the last key press: it lags
+// the tick counter by at least the time waited since.
+TEST(HookLibrary, LastInputTimeStaysPutWithoutInput)
+{
+	HookLibrary hook;
+	ASSERT_NE(hook.set(), 0);
+	const int64_t tick_before_press = static_cast<int64_t>(platform::TickCount64());
+	ASSERT_EQ(Shell("xdotool key shift && echo ok"), "ok\n");
+	std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+	const int64_t still = hook.last_active();
+	const int64_t now = static_cast<int64_t>(platform::TickCount64());
+	EXPECT_GE(still, tick_before_press - 50); // the coarse clock, as above
+	EXPECT_GE(now - still, 1500 - 50);
+	hook.unset();
+}
+
 // A machine that slept for an hour, as a time namespace shows it: its
 // boot-time clock runs an hour ahead of the monotonic one. The case runs
 // itself again inside such a namespace (that needs root); there the
