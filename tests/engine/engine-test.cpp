@@ -376,8 +376,25 @@ TEST(SingleInstance, LockOfAKilledRunDoesNotBlockTheNextStart)
 	MonitorProcess next(killed, 0);
 	next.Start(MonitorProcess::Arguments({"--check_interval", "1"}));
 	ASSERT_TRUE(next.WaitForLog("into WindowMonitorStart", 10)) << next.Log();
-	next.Signal(SIGINT);
-	EXPECT_EQ(next.Wait(), 0);
+	next.Signal(SIGKILL);
+	EXPECT_EQ(next.Wait(), 128 + SIGKILL);
+
+	// The killed run's pid taken by a monitor running from another folder:
+	// a live process of the same name, so only the lock's age (5 s, more
+	// than the stale time of 1 s) shows that the lock is left over.
+	MonitorProcess elsewhere;
+	elsewhere.Start(MonitorProcess::Arguments({"--check_interval", "1"}));
+	ASSERT_TRUE(elsewhere.WaitForLog("into WindowMonitorStart", 10));
+	const std::string lock = ShellQuote(killed.ProgramDir() + "/lockfile.lock");
+	Shell("sed -i '1s/.*/" + std::to_string(elsewhere.Pid()) + "/' " + lock +
+	      " && touch -d '5 seconds ago' " + lock);
+	MonitorProcess third(killed, 0);
+	third.Start(MonitorProcess::Arguments({"--check_interval", "1"}));
+	ASSERT_TRUE(third.WaitForLog("into WindowMonitorStart", 10)) << third.Log();
+	third.Signal(SIGINT);
+	EXPECT_EQ(third.Wait(), 0);
+	elsewhere.Signal(SIGINT);
+	EXPECT_EQ(elsewhere.Wait(), 0);
 }
 
 // Each start prunes the log folder; the log a running instance writes is

@@ -44,6 +44,7 @@ public:
 	// Waits for the end; returns the status (0..255, or 128 + signal).
 	int Wait(int timeout_s = 30);
 	bool Running();
+	pid_t Pid() const { return pid; }
 
 	// The one log file's text (empty if none).
 	std::string Log() const;
