@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <csignal>
+#include <cstdlib>
 #include <cstdarg>
 #include <fstream>
 #include <regex>
@@ -311,8 +312,22 @@ TEST_F(LogHandler, LinesResumeWhenTheFileCanGrowAgain)
 	EXPECT_EQ(lines.back(), "and on 4");
 }
 
-TEST(LogTimeString, HasTheTimeOfDayWithMilliseconds)
+// The local time of day, against the date command in the same zone: five
+// hours and 45 minutes east of UTC, so that UTC or a whole-hour slip shows.
+TEST(LogTimeString, HasTheLocalTimeOfDayWithMilliseconds)
 {
-	EXPECT_TRUE(std::regex_match(LogTimeString(),
-				     std::regex(R"(\d\d:\d\d:\d\d\.\d\d\d)")));
+	const std::string zone = "XST-5:45";
+	const std::string saved = std::getenv("TZ") ? std::getenv("TZ") : "";
+	setenv("TZ", zone.c_str(), 1);
+	tzset();
+	const std::string date = "TZ=" + zone + " date +%H:%M:%S.%3N";
+	const std::string before = SplitLines(testing_support::Shell(date))[0];
+	const std::string ours = LogTimeString();
+	const std::string after = SplitLines(testing_support::Shell(date))[0];
+	saved.empty() ? unsetenv("TZ") : setenv("TZ", saved.c_str(), 1);
+	tzset();
+	ASSERT_LE(before, after) << "midnight passed";
+	EXPECT_LE(before, ours);
+	EXPECT_LE(ours, after);
+	EXPECT_EQ(ours.size(), 12u) << ours;
 }
