@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -266,24 +267,36 @@ TEST(X11Windows, WindowsDestroyedDuringAnEnumerationReadAsNothing)
 	EXPECT_FALSE(platform::WindowSystemLost());
 }
 
+// Every read during the churn names a window of the client, whole or gone
+// (empty, pid 0), never another window's answer; the steady one reads right
+// every time.
 TEST(X11Windows, ChurningWindowsNeverBreakTheSampling)
 {
 	TestWindows client;
+	const uint32_t steady = client.Open("steady");
+	std::atomic<bool> done{false};
 	std::string churned;
-	std::thread churn([&] { churned = client.Command("churn 2000 400"); });
-	int rounds = 0;
-	std::this_thread::sleep_for(std::chrono::milliseconds(50));
-	while (churned.empty()) {
+	std::thread churn([&] {
+		churned = client.Command("churn 2000 400");
+		done = true;
+	});
+	int steady_reads = 0, wrong = 0;
+	while (!done) {
 		for (const WindowHandle w : ListWindows()) {
-			Title(w);
-			platform::WindowProcessId(w);
+			const std::u16string title = Title(w);
+			const uint32_t pid = platform::WindowProcessId(w);
+			const bool mine = static_cast<uint32_t>(w) == steady;
+			steady_reads += mine;
+			wrong += mine ? title != u"steady" || pid != uint32_t(client.pid())
+				      : !(title.empty() || title.rfind(u"churn ", 0) == 0) ||
+					(pid != 0 && pid != uint32_t(client.pid()));
 			platform::ForegroundWindow();
 		}
-		++rounds;
 	}
 	churn.join();
 	EXPECT_EQ(churned.rfind("churned ", 0), 0u) << churned;
-	EXPECT_GT(rounds, 0);
+	EXPECT_GT(steady_reads, 0);
+	EXPECT_EQ(wrong, 0);
 	EXPECT_FALSE(platform::WindowSystemLost());
 	EXPECT_TRUE(Eventually([] { return ListWindows() == XpropWindows("-root _NET_CLIENT_LIST"); }));
 }
