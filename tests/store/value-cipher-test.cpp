@@ -2,8 +2,6 @@
 // stored values.
 #include <gtest/gtest.h>
 
-#include <random>
-
 #include <util/base.h>
 
 #include "store/value-cipher.h"
@@ -149,27 +147,4 @@ TEST(ValueCipher, DecryptWithWrongKeyReportsBadPadding)
 	EXPECT_EQ(DecryptText("short", "short", text, output),
 		  DecryptStatus::BadPadding);
 	EXPECT_EQ(output, "unchanged");
-}
-
-// Arbitrary text must come back as a status, never as a crash (the sanitizer
-// build runs this too).
-TEST(ValueCipher, DecryptSurvivesArbitraryText)
-{
-	const std::string alphabet =
-		"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/=\n ";
-	std::mt19937 random(20240607);
-	for (int i = 0; i < 5000; ++i) {
-		std::string text(random() % 80, ' ');
-		for (char &c : text)
-			c = random() % 4 == 0 ? static_cast<char>(random())
-					      : alphabet[random() % alphabet.size()];
-		// Half of the texts are well-formed ciphertexts with one
-		// character changed, so that decryption itself runs.
-		if (i % 2 == 0) {
-			text = Encrypt(text);
-			text[random() % text.size()] = alphabet[random() % 64];
-		}
-		std::string output;
-		DecryptText(kKey, kKey, text, output);
-	}
 }
