@@ -123,6 +123,34 @@ table("The program and the soak", ["", "", "", ""], [
      line(soak, r"record file on (\S+)")],
 ])
 
+footprint = read("footprint.txt")
+if footprint:
+    labels = [l for l in ("before", "after") if f"{l}: program" in footprint]
+    wine_runs = {l: read(f"wine-footprint-{l}.txt") for l in labels}
+
+    def of(pattern):
+        return [line(footprint, pattern.replace("LABEL", l)) for l in labels]
+
+    def wine_of(pattern):
+        return [line(wine_runs[l], pattern) for l in labels]
+
+    table("Footprint: 60 samples at a 1 s interval, one window in front", [""] + labels, [
+        ["program peak RSS"] + of(r"^LABEL: program peak RSS (\d+ KiB)"),
+        ["shared objects mapped, of them media libraries"] +
+        [f"{a}, {b}" for a, b in zip(of(r"^LABEL: program shared objects mapped (\d+)"),
+                                     of(r"^LABEL: program shared objects.*media libraries (\d+)"))],
+        ["CPU to the first sample (start-up)"] + of(r"^LABEL: program CPU to the first sample ([0-9.]+ s)"),
+        ["CPU per tick"] + of(r"^LABEL: program CPU .*per tick ([0-9.]+ ms)"),
+        ["vorlix-records --help: shared objects, peak RSS"] +
+        [f"{a}, {b}" for a, b in zip(of(r"^LABEL: vorlix-records --help shared objects (\d+)"),
+                                     of(r"^LABEL: vorlix-records .*peak RSS (\d+ KiB)"))],
+        ["32-bit Windows program under Wine: peak working set"] +
+        wine_of(r"peak working set (\d+ KiB)"),
+        ["    CPU to the first row (start-up), per tick"] +
+        [f"{a}, {b}" for a, b in zip(wine_of(r"CPU to the first row ([0-9.]+ s)"),
+                                     wine_of(r"CPU per tick ([0-9.]+ ms)"))],
+    ])
+
 faults = [("killed-mid-write-test", r"^(killed=.*)$"),
           ("windows-churning-test", r"^(churn_seconds=.*)$"),
           ("store-faults-test", r'^(lock="BEGIN IMMEDIATE".*)$'),

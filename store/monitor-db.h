@@ -5,16 +5,12 @@
 #include <QSqlDatabase>
 #include <QSqlError>
 
+#include "store/record-path.h"
+
 // Name of the one Qt SQL connection of the program.
 extern const char *const kMonitorConnection; // "monitor_connection"
 extern const char *const kCreateTableSql;
 extern const char *const kInsertSql;
-
-// The relative part "<record_dir>\<user_id>.6.mon.db", however long, and the
-// full path below the application-data folder ("/" on POSIX), both as the
-// bytes of the file name.
-std::string MonitorDbRelativePath(const std::string &record_dir, int user_id);
-std::string MonitorDbPath(const std::string &record_dir, int user_id);
 
 // Writes WindowMonitor::ActiveInfo as one row; logs why when it cannot.
 void WriteActiveInfo();

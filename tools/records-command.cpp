@@ -9,7 +9,7 @@
 #include <QSaveFile>
 
 #include "platform/platform.h"
-#include "store/monitor-db.h"
+#include "store/record-path.h"
 #include "tools/records-decode.h"
 #include "tools/records-file.h"
 #include "tools/records-list.h"

@@ -446,8 +446,7 @@ TEST(Memory, TwentySecondsUnderValgrindHaveNoInvalidAccess)
 	const uint32_t b = windows.Open("valgrind B");
 	ASSERT_TRUE(windows.Activate(a));
 	MonitorProcess monitor;
-	monitor.launcher = {"env", "LD_PRELOAD=" + BinPath("libvalgrind-hwy-shim.so"),
-			    "valgrind", "--error-exitcode=99",
+	monitor.launcher = {"valgrind", "--error-exitcode=99",
 			    "--errors-for-leak-kinds=none", "--leak-check=no"};
 	monitor.Start(MonitorProcess::Arguments({"--check_interval", "1"}));
 	ASSERT_TRUE(monitor.WaitForLog("window_title:valgrind A", 90))

@@ -83,8 +83,7 @@ TEST(Memory, AMinuteUnderMemcheckHasNoInvalidAccessAndListsLeaksByKind)
 	ASSERT_EQ(own.size(), 3u);
 	ASSERT_TRUE(windows.Activate(own[0]));
 	MonitorProcess monitor;
-	monitor.launcher = {"env", "LD_PRELOAD=" + BinPath("libvalgrind-hwy-shim.so"),
-			    "valgrind", "--error-exitcode=99", "--leak-check=full",
+	monitor.launcher = {"valgrind", "--error-exitcode=99", "--leak-check=full",
 			    "--show-leak-kinds=all", "--errors-for-leak-kinds=none",
 			    "--num-callers=30"};
 	monitor.Start(MonitorProcess::Arguments({"--check_interval", "1"}));
