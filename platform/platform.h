@@ -56,12 +56,23 @@ bool SameFile(const char *a, const char *b);
 // processes, and other FileLocks of this one, cannot take it while it is held.
 struct FileLock;
 
+// Why TryLockFile gave no lock: `held` when someone else holds it (a wait
+// may help), else the file cannot be opened or the file system keeps no locks.
+struct LockFailure {
+	bool held = false;
+	int code = 0; // errno on POSIX, GetLastError() on Windows
+};
+
 // Locks the existing file at the UTF-8 `path` without waiting; nullptr when
-// the file cannot be opened or someone else holds the lock.
-FileLock *TryLockFile(const char *path);
+// the file cannot be opened or someone else holds the lock, with the reason
+// in `failure` when one is given.
+FileLock *TryLockFile(const char *path, LockFailure *failure = nullptr);
 
 // Releases the lock; nullptr is allowed.
 void ReleaseFileLock(FileLock *lock);
+
+// The OS's words for an error code of LockFailure, in UTF-8.
+std::string SystemErrorText(int code);
 
 // ---- paths --------------------------------------------------------------
 

@@ -3,7 +3,10 @@
 // temporary application-data folder.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstring>
+#include <filesystem>
 #include <cstdio>
 #include <csignal>
 #include <thread>
@@ -399,6 +402,43 @@ TEST(SingleInstance, FailedStartsLeaveTheRunningInstancesLogWhole)
 	const std::string log = running.Log();
 	EXPECT_NE(log.find(": into WindowMonitorStart\n"), std::string::npos) << log;
 	EXPECT_NE(log.find(": stopMonitor end!!!\n"), std::string::npos) << log;
+}
+
+// The running instance's lock on its log fails, made to by strace at the
+// kernel's flock call: once, as when another start pruning the folder at
+// the same instant holds the lock a moment; and always, as on a file system
+// without locks, where the later starts' locks fail too.
+TEST(SingleInstance, LogWhoseLockFailedIsStillNotPruned)
+{
+	const struct {
+		const char *inject;
+		bool later_too;
+		int failure_lines;
+	} cases[] = {{"inject=flock:error=EAGAIN:when=1", false, 0},
+		     {"inject=flock:error=ENOLCK", true, 1}};
+	for (const auto &c : cases) {
+		const std::vector<std::string> strace = {
+			"/usr/bin/strace", "-o", "/dev/null", "-e", "trace=flock", "-e", c.inject};
+		MonitorProcess running;
+		running.launcher = strace;
+		running.Start(MonitorProcess::Arguments({"--check_interval", "1"}));
+		ASSERT_TRUE(running.WaitForLog("into WindowMonitorStart", 20)) << c.inject;
+		Sleep(1.1); // the later starts' logs are newer: the running one is oldest
+		for (int i = 0; i < 3; ++i) {
+			std::vector<std::string> argv = c.later_too ? strace : std::vector<std::string>();
+			argv.insert(argv.end(), {BinPath("vorlix-monitor"), "--user_id", "0",
+						 "--log_dir", "logs"});
+			EXPECT_EQ(testing_support::Run(argv, {"XDG_CONFIG_HOME=" + running.config.path()}).status,
+				  255);
+		}
+		// The program's pid, not strace's, is the first line of its lock file.
+		kill(std::stoi(ReadFile(running.ProgramDir() + "/lockfile.lock")), SIGINT);
+		EXPECT_EQ(running.Wait(), 0) << c.inject;
+		EXPECT_EQ(running.CountInLog(": stopMonitor end!!!\n"), 1) << c.inject;
+		EXPECT_EQ(running.CountInLog("fail: No locks available\n"), c.failure_lines);
+		EXPECT_EQ(running.CountInLog(": lock log file " + running.config.path() + "/logs/"),
+			  c.failure_lines);
+	}
 }
 
 TEST(SingleInstance, UnwritableProgramFolderIsNamedInTheError)
