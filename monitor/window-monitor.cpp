@@ -153,6 +153,8 @@ bool WindowMonitor::WindowMonitorStart()
 			return false;
 		}
 	}
+	if (!MonitorDbPathFits(record_dir, ActiveInfo.user_id))
+		return false;
 
 	const char *library = platform::HookLibraryName();
 	hook_module = platform::LoadLibraryByName(library);

@@ -117,6 +117,27 @@ std::string SystemErrorText(int code)
 	return std::strerror(code);
 }
 
+std::string SqliteFullPath(const std::string &path)
+{
+	if (char *resolved = realpath(path.c_str(), nullptr)) {
+		const std::string full = resolved;
+		free(resolved);
+		return full;
+	}
+	// A new file: its folder resolved, the name as it will be.
+	const size_t slash = path.rfind('/');
+	if (slash == std::string::npos || slash == 0)
+		return path;
+	const std::string folder = SqliteFullPath(path.substr(0, slash));
+	return folder + path.substr(slash);
+}
+
+// The Unix file layer's longest path (MAX_PATHNAME), less "-journal".
+size_t SqlitePathLimit()
+{
+	return 512 - 8;
+}
+
 bool ApplicationDataFolderKnown()
 {
 	const char *xdg = std::getenv("XDG_CONFIG_HOME");

@@ -228,6 +228,27 @@ std::string SystemErrorText(int code)
 	return utf8;
 }
 
+std::string SqliteFullPath(const std::string &path)
+{
+	std::wstring wide;
+	if (!WidePath(path.c_str(), wide))
+		return path;
+	const DWORD length = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
+	std::wstring full(length, L'\0');
+	const DWORD written =
+		length ? GetFullPathNameW(wide.c_str(), length, &full[0], nullptr) : 0;
+	if (written == 0 || written >= length)
+		return path;
+	return Utf8Text(full.c_str(), static_cast<int>(written));
+}
+
+// The Windows file layer's longest path (SQLITE_WIN32_MAX_PATH_BYTES, four
+// bytes for each of MAX_PATH characters), less "-journal".
+size_t SqlitePathLimit()
+{
+	return 260 * 4 - 8;
+}
+
 namespace {
 
 struct EnumContext {

@@ -91,6 +91,17 @@ char PathSeparator();
 // b for every file operation, as on Windows, where the path stays as it is.
 std::string NativeSeparators(std::string path);
 
+// ---- SQLite's file layer -------------------------------------------------
+
+// The full path SQLite makes of the UTF-8 `path` before it opens the file:
+// on POSIX absolute, with every symbolic link resolved (as far as the folders
+// exist); on Windows as GetFullPathNameW gives it.
+std::string SqliteFullPath(const std::string &path);
+
+// The longest full path, in bytes, of a database file that SQLite opens on
+// this OS: its journal's name, 8 bytes longer ("-journal"), must fit too.
+size_t SqlitePathLimit();
+
 // ---- windows ------------------------------------------------------------
 // Called from one thread only (the main thread). On X11 the layer opens its
 // own connection to $DISPLAY on first use and keeps it; the client list is

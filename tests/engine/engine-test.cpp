@@ -441,6 +441,45 @@ TEST(SingleInstance, LogWhoseLockFailedIsStillNotPruned)
 	}
 }
 
+// The sqlite3 command opens a database whose full path is 504 bytes long and
+// refuses one of 505 (the journal's name, 8 bytes longer, must fit in 512).
+// What counts is the path with links resolved: the application-data folder
+// is reached through a link to a longer name.
+TEST(RecordFile, PathLongerThanSqliteOpensEndsTheStart)
+{
+	TestWindows windows;
+	ASSERT_TRUE(windows.Activate(windows.Open("steady")));
+	for (const size_t length : {504u, 505u}) {
+		MonitorProcess monitor;
+		const std::string target(40, 't');
+		Shell("mkdir " + ShellQuote(monitor.config / target) + " && ln -s " +
+		      target + " " + ShellQuote(monitor.config / "l"));
+		const std::string base = std::filesystem::canonical(monitor.config.path()).string() +
+					 "/" + target + "/";
+		std::string dir(length - base.size() - std::strlen("/12.6.mon.db"), 'd');
+		for (size_t i = 200; i + 1 < dir.size(); i += 201)
+			dir[i] = '\\';
+		monitor.Start(MonitorProcess::Arguments(
+			{"--record_dir", "l\\" + dir, "--check_interval", "1"}));
+		std::replace(dir.begin(), dir.end(), '\\', '/');
+		const std::string db = base + dir + "/12.6.mon.db";
+		ASSERT_EQ(db.size(), length);
+		if (length == 504u) {
+			ASSERT_TRUE(monitor.WaitForLog("CheckActiveWindow", 10)) << monitor.Log();
+			Sleep(1.5);
+			monitor.Signal(SIGINT);
+			EXPECT_EQ(monitor.Wait(), 0);
+			EXPECT_NE(Sqlite(db, "SELECT count(*) FROM monitor_detail"), "0\n");
+			EXPECT_EQ(monitor.CountInLog("err:db open fail"), 0);
+		} else {
+			EXPECT_EQ(monitor.Wait(), 255);
+			EXPECT_EQ(monitor.CountInLog(": record file path is 505 bytes long, SQLite "
+						     "opens at most 504: " + db + "\n"), 1);
+			EXPECT_EQ(monitor.CountInLog(": monitor thread start fail\n"), 1);
+		}
+	}
+}
+
 TEST(SingleInstance, UnwritableProgramFolderIsNamedInTheError)
 {
 	MonitorProcess monitor;
