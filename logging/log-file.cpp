@@ -19,6 +19,8 @@ namespace {
 
 constexpr int kKeepLimit = 3;
 constexpr int kMaxNameAttempts = 1000;
+constexpr int kLockAttempts = 50;
+constexpr int kLockWaitMs = 10;
 
 // Held on the log file open in this process, for the process's whole life,
 // so that other starts pruning the same folder pass the file over.
@@ -32,6 +34,24 @@ std::string NumberedName(const std::string &name, int n)
 	const size_t dot = name.rfind('.');
 	return name.substr(0, dot) + " (" + std::to_string(n) + ")" +
 	       name.substr(dot);
+}
+
+// Another start pruning the folder at the same instant holds each file's
+// lock for a moment while it looks at it: that is waited out. A log left
+// unlocked would look like a finished run's to every later start, which
+// would delete it once it is the oldest.
+platform::FileLock *LockLiveLog(const std::string &path,
+				platform::LockFailure &failure)
+{
+	for (int attempt = 1;; ++attempt) {
+		failure = platform::LockFailure();
+		if (platform::FileLock *lock =
+			    platform::TryLockFile(path.c_str(), &failure))
+			return lock;
+		if (!failure.held || attempt == kLockAttempts)
+			return nullptr;
+		os_sleep_ms(kLockWaitMs);
+	}
 }
 
 bool NextToken(lexer &lex, base_token &token)
@@ -155,10 +175,17 @@ void OpenLogFile(std::fstream &stream, const std::string &log_dir)
 	if (!name.empty())
 		platform::OpenLogStream(stream, (dir + "/" + name).c_str());
 	if (stream.is_open()) {
+		const std::string path = dir + "/" + name;
 		platform::ReleaseFileLock(liveLogLock);
-		liveLogLock = platform::TryLockFile((dir + "/" + name).c_str());
+		platform::LockFailure failure;
+		liveLogLock = LockLiveLog(path, failure);
 		PruneLogFiles(log_dir, name);
 		base_set_log_handler(FileLogHandler, &stream);
+		// Where locks fail for everyone (a file system without them),
+		// later starts cannot lock this log either and leave it alone.
+		if (!liveLogLock)
+			blog(LOG_ERROR, "lock log file %s fail: %s", path.c_str(),
+			     platform::SystemErrorText(failure.code).c_str());
 	} else {
 		blog(LOG_ERROR, "Failed to open log file");
 	}

@@ -9,8 +9,8 @@
 // and installs FileLogHandler on the stream. An existing file is never
 // truncated: when the name is taken, " (2)", " (3)", ... is put before the
 // extension. The file stays locked (see PruneLogFiles) for the life of the
-// process. On failure logs "Failed to open log file" and leaves the stream
-// closed.
+// process; a lock that cannot be taken within half a second is logged once.
+// On failure logs "Failed to open log file" and leaves the stream closed.
 void OpenLogFile(std::fstream &stream, const std::string &log_dir);
 
 // "YYYY-MM-DD HH-MM-SS.txt" for the current local time.

@@ -80,6 +80,34 @@ void RestoreConsoleHandler()
 	base_set_log_handler(nullptr, nullptr);
 }
 
+std::string EscapeControlCharacters(const std::string &text)
+{
+	static const char kHex[] = "0123456789ABCDEF";
+	std::string escaped;
+	escaped.reserve(text.size());
+	for (size_t i = 0; i < text.size(); ++i) {
+		auto c = static_cast<unsigned char>(text[i]);
+		// U+0080..U+009F are the two bytes C2 80..C2 9F in UTF-8.
+		const bool c1 = c == 0xC2 && i + 1 < text.size() &&
+				(static_cast<unsigned char>(text[i + 1]) & 0xE0) == 0x80;
+		if (c >= 0x20 && c != 0x7F && !c1) {
+			escaped += text[i];
+			continue;
+		}
+		if (c1)
+			c = static_cast<unsigned char>(text[++i]);
+		if (c == '\n')
+			escaped += "\\n";
+		else if (c == '\r')
+			escaped += "\\r";
+		else if (c == '\t')
+			escaped += "\\t";
+		else
+			escaped += {'\\', 'x', kHex[c >> 4], kHex[c & 15]};
+	}
+	return escaped;
+}
+
 // Always "HH:MM:SS.mmm" on a 24-hour clock, what "%X" gives in the C locale:
 // the application object adopts the user's locale, and strftime would then
 // change the format in the middle of the file (for instance to "10:16:46 AM").

@@ -28,6 +28,12 @@ bool IsRepeatedLogEntry(std::ostream &stream, const char *format,
 // Local time of day with milliseconds, e.g. "14:03:07.042".
 std::string LogTimeString();
 
+// `text` (UTF-8) fit to stand inside a log line: every control character
+// (U+0000..U+001F, U+007F and U+0080..U+009F) written as \n, \r, \t or
+// \xNN, so that text from outside (a window's title) can neither start a
+// line of its own nor drive the terminal that shows the log.
+std::string EscapeControlCharacters(const std::string &text);
+
 // Puts libobs's default console handler back. Called before every exit once
 // the log file is open, always before the file stream is destroyed.
 void RestoreConsoleHandler();

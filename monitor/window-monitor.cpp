@@ -10,6 +10,7 @@
 #include <util/platform.h>
 
 #include "logging/config-path.h"
+#include "logging/log-handler.h"
 #include "store/monitor-db.h"
 
 namespace {
@@ -78,9 +79,11 @@ void LogForegroundSource()
 	}
 }
 
-QByteArray Utf8(const char16_t *text)
+// The title and the executable's name come from other programs: in the
+// log they must not start lines of their own.
+std::string LogText(const char16_t *text)
 {
-	return QString::fromUtf16(text).toUtf8();
+	return EscapeControlCharacters(QString::fromUtf16(text).toStdString());
 }
 
 void ReadForegroundWindow(platform::WindowHandle window)
@@ -102,7 +105,7 @@ void ReadForegroundWindow(platform::WindowHandle window)
 	std::copy(process, process + kMaxCount, info.process);
 	info.last_window = window;
 	blog(LOG_INFO, "CheckActiveWindow window_title:%s window_process:%s",
-	     Utf8(info.title).constData(), Utf8(info.process).constData());
+	     LogText(info.title).c_str(), LogText(info.process).c_str());
 }
 
 } // namespace
@@ -150,6 +153,8 @@ bool WindowMonitor::WindowMonitorStart()
 			return false;
 		}
 	}
+	if (!MonitorDbPathFits(record_dir, ActiveInfo.user_id))
+		return false;
 
 	const char *library = platform::HookLibraryName();
 	hook_module = platform::LoadLibraryByName(library);

@@ -90,16 +90,18 @@ struct FileLock {
 	int fd;
 };
 
-FileLock *TryLockFile(const char *path)
+FileLock *TryLockFile(const char *path, LockFailure *failure)
 {
 	const int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY);
-	if (fd < 0)
-		return nullptr;
-	if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-		::close(fd);
-		return nullptr;
+	if (fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) == 0)
+		return new FileLock{fd};
+	if (failure) {
+		failure->code = errno;
+		failure->held = fd >= 0 && errno == EWOULDBLOCK;
 	}
-	return new FileLock{fd};
+	if (fd >= 0)
+		::close(fd);
+	return nullptr;
 }
 
 void ReleaseFileLock(FileLock *lock)
@@ -108,6 +110,32 @@ void ReleaseFileLock(FileLock *lock)
 		return;
 	::close(lock->fd);
 	delete lock;
+}
+
+std::string SystemErrorText(int code)
+{
+	return std::strerror(code);
+}
+
+std::string SqliteFullPath(const std::string &path)
+{
+	if (char *resolved = realpath(path.c_str(), nullptr)) {
+		const std::string full = resolved;
+		free(resolved);
+		return full;
+	}
+	// A new file: its folder resolved, the name as it will be.
+	const size_t slash = path.rfind('/');
+	if (slash == std::string::npos || slash == 0)
+		return path;
+	const std::string folder = SqliteFullPath(path.substr(0, slash));
+	return folder + path.substr(slash);
+}
+
+// The Unix file layer's longest path (MAX_PATHNAME), less "-journal".
+size_t SqlitePathLimit()
+{
+	return 512 - 8;
 }
 
 bool ApplicationDataFolderKnown()

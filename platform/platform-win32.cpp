@@ -43,6 +43,17 @@ bool WidePath(const char *path, std::wstring &wide)
 	return true;
 }
 
+std::string Utf8Text(const wchar_t *text, int length)
+{
+	const int bytes = WideCharToMultiByte(CP_UTF8, 0, text, length, nullptr, 0,
+					      nullptr, nullptr);
+	std::string utf8(static_cast<size_t>(bytes > 0 ? bytes : 0), '\0');
+	if (bytes > 0)
+		WideCharToMultiByte(CP_UTF8, 0, text, length, &utf8[0], bytes, nullptr,
+				    nullptr);
+	return utf8;
+}
+
 } // namespace
 
 uint64_t backend::TickCount64()
@@ -163,26 +174,33 @@ constexpr DWORD kLockOffsetLow = 0xFFFFFFFF, kLockOffsetHigh = 0x7FFFFFFF;
 
 } // namespace
 
-FileLock *TryLockFile(const char *path)
+FileLock *TryLockFile(const char *path, LockFailure *failure)
 {
 	std::wstring wide;
-	if (!WidePath(path, wide))
+	if (!WidePath(path, wide)) {
+		if (failure)
+			failure->code = ERROR_INVALID_NAME;
 		return nullptr;
+	}
 	// Delete sharing, so that the holder may still delete the file it locked.
 	const HANDLE file = CreateFileW(wide.c_str(), GENERIC_READ,
 					FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
 					nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-	if (file == INVALID_HANDLE_VALUE)
-		return nullptr;
 	OVERLAPPED at = {};
 	at.Offset = kLockOffsetLow;
 	at.OffsetHigh = kLockOffsetHigh;
-	if (!LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0,
-			&at)) {
-		CloseHandle(file);
-		return nullptr;
+	if (file != INVALID_HANDLE_VALUE &&
+	    LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0,
+		       &at))
+		return new FileLock{file};
+	if (failure) {
+		failure->code = static_cast<int>(GetLastError());
+		failure->held = file != INVALID_HANDLE_VALUE &&
+				failure->code == ERROR_LOCK_VIOLATION;
 	}
-	return new FileLock{file};
+	if (file != INVALID_HANDLE_VALUE)
+		CloseHandle(file);
+	return nullptr;
 }
 
 void ReleaseFileLock(FileLock *lock)
@@ -191,6 +209,44 @@ void ReleaseFileLock(FileLock *lock)
 		return;
 	CloseHandle(lock->file); // closing the handle releases its locks
 	delete lock;
+}
+
+std::string SystemErrorText(int code)
+{
+	wchar_t *text = nullptr;
+	const DWORD length = FormatMessageW(
+		FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+			FORMAT_MESSAGE_IGNORE_INSERTS,
+		nullptr, static_cast<DWORD>(code), 0, reinterpret_cast<wchar_t *>(&text),
+		0, nullptr);
+	DWORD end = length; // without the line break the system puts last
+	while (end > 0 && (text[end - 1] == L'\r' || text[end - 1] == L'\n'))
+		--end;
+	const std::string utf8 = end > 0 ? Utf8Text(text, static_cast<int>(end))
+					 : "error " + std::to_string(code);
+	LocalFree(text);
+	return utf8;
+}
+
+std::string SqliteFullPath(const std::string &path)
+{
+	std::wstring wide;
+	if (!WidePath(path.c_str(), wide))
+		return path;
+	const DWORD length = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
+	std::wstring full(length, L'\0');
+	const DWORD written =
+		length ? GetFullPathNameW(wide.c_str(), length, &full[0], nullptr) : 0;
+	if (written == 0 || written >= length)
+		return path;
+	return Utf8Text(full.c_str(), static_cast<int>(written));
+}
+
+// The Windows file layer's longest path (SQLITE_WIN32_MAX_PATH_BYTES, four
+// bytes for each of MAX_PATH characters), less "-journal".
+size_t SqlitePathLimit()
+{
+	return 260 * 4 - 8;
 }
 
 namespace {

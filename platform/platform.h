@@ -56,12 +56,23 @@ bool SameFile(const char *a, const char *b);
 // processes, and other FileLocks of this one, cannot take it while it is held.
 struct FileLock;
 
+// Why TryLockFile gave no lock: `held` when someone else holds it (a wait
+// may help), else the file cannot be opened or the file system keeps no locks.
+struct LockFailure {
+	bool held = false;
+	int code = 0; // errno on POSIX, GetLastError() on Windows
+};
+
 // Locks the existing file at the UTF-8 `path` without waiting; nullptr when
-// the file cannot be opened or someone else holds the lock.
-FileLock *TryLockFile(const char *path);
+// the file cannot be opened or someone else holds the lock, with the reason
+// in `failure` when one is given.
+FileLock *TryLockFile(const char *path, LockFailure *failure = nullptr);
 
 // Releases the lock; nullptr is allowed.
 void ReleaseFileLock(FileLock *lock);
+
+// The OS's words for an error code of LockFailure, in UTF-8.
+std::string SystemErrorText(int code);
 
 // ---- paths --------------------------------------------------------------
 
@@ -79,6 +90,17 @@ char PathSeparator();
 // POSIX every "\" becomes "/", so that "a\b" names folder a with sub-folder
 // b for every file operation, as on Windows, where the path stays as it is.
 std::string NativeSeparators(std::string path);
+
+// ---- SQLite's file layer -------------------------------------------------
+
+// The full path SQLite makes of the UTF-8 `path` before it opens the file:
+// on POSIX absolute, with every symbolic link resolved (as far as the folders
+// exist); on Windows as GetFullPathNameW gives it.
+std::string SqliteFullPath(const std::string &path);
+
+// The longest full path, in bytes, of a database file that SQLite opens on
+// this OS: its journal's name, 8 bytes longer ("-journal"), must fit too.
+size_t SqlitePathLimit();
 
 // ---- windows ------------------------------------------------------------
 // Called from one thread only (the main thread). On X11 the layer opens its

@@ -153,6 +153,21 @@ void CreateTableAndInsert(QSqlDatabase &db)
 
 } // namespace
 
+bool MonitorDbPathFits(const std::string &record_dir, int user_id)
+{
+	const std::string path =
+		platform::SqliteFullPath(MonitorDbPath(record_dir, user_id));
+	const size_t limit = platform::SqlitePathLimit();
+	if (path.size() <= limit)
+		return true;
+	// Numbers as text: the Windows C library's printf knows no %zu.
+	blog(LOG_ERROR,
+	     "record file path is %s bytes long, SQLite opens at most %s: %s",
+	     std::to_string(path.size()).c_str(), std::to_string(limit).c_str(),
+	     path.c_str());
+	return false;
+}
+
 QSqlError InsertTable(QSqlDatabase &db)
 {
 	const ActiveInfoRecord &info = SharedSample::ActiveInfo;

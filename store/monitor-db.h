@@ -12,6 +12,11 @@ extern const char *const kMonitorConnection; // "monitor_connection"
 extern const char *const kCreateTableSql;
 extern const char *const kInsertSql;
 
+// False, with a line naming SQLite's limit, when the full path of the
+// user's record file is longer than SQLite opens: no row could ever be
+// written to it. Its folder must exist, so that links in it can be resolved.
+bool MonitorDbPathFits(const std::string &record_dir, int user_id);
+
 // Writes WindowMonitor::ActiveInfo as one row; logs why when it cannot.
 void WriteActiveInfo();
 

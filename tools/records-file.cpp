@@ -19,12 +19,15 @@ constexpr int kBusyTimeoutMs = 5000;
 const char *const kRowColumns =
 	"member_id, active_tm, check_tm, process, title";
 
-// SQLite may read a name that starts with "file:" as a URI; "./" in front
-// keeps it an ordinary file name. Any other name goes as given: a Windows
-// name such as "C:\records.db" must not be made relative.
+// SQLite may read a name that starts with "file:" as a URI, and takes
+// ":memory:" for a new empty database of its own; "./" in front keeps each
+// an ordinary file name. Any other name goes as given: a Windows name such
+// as "C:\records.db" must not be made relative.
 std::string PlainFileName(const std::string &path)
 {
-	return path.compare(0, 5, "file:") == 0 ? "./" + path : path;
+	return path.compare(0, 5, "file:") == 0 || path == ":memory:"
+		       ? "./" + path
+		       : path;
 }
 
 void ColumnText(sqlite3_stmt *stmt, int column, std::string &out)

@@ -3,7 +3,10 @@
 // temporary application-data folder.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstring>
+#include <filesystem>
 #include <cstdio>
 #include <csignal>
 #include <thread>
@@ -416,6 +419,69 @@ TEST(SingleInstance, FailedStartsLeaveTheRunningInstancesLogWhole)
 	const std::string log = running.Log();
 	EXPECT_NE(log.find(": into WindowMonitorStart\n"), std::string::npos) << log;
 	EXPECT_NE(log.find(": stopMonitor end!!!\n"), std::string::npos) << log;
+}
+
+// The running instance's lock on its log fails, made to by strace at the
+// kernel's flock call: once, as when another start pruning the folder at
+// the same instant holds the lock a moment; and always, as on a file system
+// without locks, where the later starts' locks fail too.
+TEST(SingleInstance, LogWhoseLockFailedIsStillNotPruned)
+{
+	for (const bool always : {false, true}) {
+		const std::vector<std::string> strace = {
+			"/usr/bin/strace", "-o", "/dev/null", "-e", "trace=flock", "-e",
+			always ? "inject=flock:error=ENOLCK" : "inject=flock:error=EAGAIN:when=1"};
+		MonitorProcess running;
+		running.launcher = strace;
+		running.Start(MonitorProcess::Arguments({"--check_interval", "1"}));
+		ASSERT_TRUE(running.WaitForLog("into WindowMonitorStart", 20)) << always;
+		const std::string log = running.config / "logs/" + ListDir(running.config / "logs")[0];
+		Sleep(1.1); // the later starts' logs are newer: the running one is oldest
+		for (int i = 0; i < 3; ++i) {
+			std::vector<std::string> argv = always ? strace : std::vector<std::string>();
+			argv.insert(argv.end(), {BinPath("vorlix-monitor"), "--user_id", "0", "--log_dir", "logs"});
+			EXPECT_EQ(testing_support::Run(argv, {"XDG_CONFIG_HOME=" + running.config.path()}).status, 255);
+		}
+		// The program's pid, not strace's, is the first line of its lock file.
+		kill(std::stoi(ReadFile(running.ProgramDir() + "/lockfile.lock")), SIGINT);
+		EXPECT_EQ(running.Wait(), 0) << always;
+		EXPECT_EQ(running.CountInLog(": stopMonitor end!!!\n"), 1) << always;
+		EXPECT_EQ(running.CountInLog(": lock log file " + log + " fail: No locks available\n"),
+			  always ? 1 : 0);
+	}
+}
+
+// The sqlite3 command opens a database whose full path is 504 bytes long and
+// refuses one of 505 (the journal's name, 8 bytes longer, must fit in 512).
+// What counts is the path with links resolved: the application-data folder
+// is reached through a link to a longer name.
+TEST(RecordFile, PathLongerThanSqliteOpensEndsTheStart)
+{
+	TestWindows windows;
+	ASSERT_TRUE(windows.Activate(windows.Open("steady")));
+	for (const size_t length : {504u, 505u}) {
+		MonitorProcess monitor;
+		const std::string target(40, 't');
+		Shell("cd " + ShellQuote(monitor.config.path()) + " && mkdir " + target + " && ln -s " + target + " l");
+		const std::string base = std::filesystem::canonical(monitor.config / target).string() + "/";
+		std::string dir(length - base.size() - std::strlen("/12.6.mon.db"), 'd');
+		for (size_t i = 200; i + 1 < dir.size(); i += 201)
+			dir[i] = '\\';
+		monitor.Start(MonitorProcess::Arguments({"--record_dir", "l\\" + dir, "--check_interval", "1"}));
+		std::replace(dir.begin(), dir.end(), '\\', '/');
+		const std::string db = base + dir + "/12.6.mon.db";
+		ASSERT_EQ(db.size(), length);
+		if (length == 504u) {
+			ASSERT_TRUE(monitor.WaitForLog("CheckActiveWindow", 10)) << monitor.Log();
+			Sleep(1.5);
+			EXPECT_NE(Sqlite(db, "SELECT count(*) FROM monitor_detail"), "0\n");
+		} else {
+			EXPECT_EQ(monitor.Wait(), 255);
+			EXPECT_EQ(monitor.CountInLog(": record file path is 505 bytes long, SQLite opens at most 504: " +
+						     db + "\n"), 1) << monitor.Log();
+			EXPECT_EQ(monitor.CountInLog(": monitor thread start fail\n"), 1);
+		}
+	}
 }
 
 TEST(SingleInstance, UnwritableProgramFolderIsNamedInTheError)

@@ -2,6 +2,8 @@
 // real record file below a temporary application-data folder.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -106,6 +108,28 @@ TEST_F(Sampler, TitlesAreReadAsTheyAreOrGiveADash)
 		EXPECT_EQ(ChangeLines(),
 			  std::vector<std::string>{ChangeLine(c.stored)});
 	}
+}
+
+// A line break in a title would start a forged, time-stamped log line; an
+// escape sequence would drive the terminal that shows the log.
+TEST_F(Sampler, ControlCharactersAreEscapedInTheLogAndStoredAsTheyAre)
+{
+	const std::string exe = "odd\tname\n\x1b[2J";
+	std::filesystem::copy_file(BinPath(kClient), home / exe);
+	TestWindows odd(home / exe);
+	const std::string title = "Draft\n12:00:00.000: app quit with signal:2"
+				  "\r\t\x1b[31m\x7f\xc2\x9f\xc2\xa0\xc3\xbc";
+	ASSERT_TRUE(odd.Activate(odd.OpenWith("open-raw", "UTF8_STRING " + Hex(title))));
+	Tick();
+	const auto rows = Rows();
+	ASSERT_EQ(rows.size(), 1u);
+	EXPECT_EQ(rows[0].title, title);
+	EXPECT_EQ(Decrypt(rows[0].process), exe);
+	EXPECT_EQ(ChangeLines(),
+		  std::vector<std::string>{ChangeLine(
+			  "Draft\\n12:00:00.000: app quit with signal:2"
+			  "\\r\\t\\x1B[31m\\x7F\\x9F\xc2\xa0\xc3\xbc",
+			  "odd\\tname\\n\\x1B[2J")});
 }
 
 TEST_F(Sampler, SameWindowGivesARowPerTickAndOneChangeLine)

@@ -13,12 +13,13 @@
 
 namespace testing_support {
 
-TestWindows::TestWindows()
+TestWindows::TestWindows() : TestWindows(BinPath("vorlix-test-windows")) {}
+
+TestWindows::TestWindows(const std::string &program)
 {
 	int in[2], out[2];
 	if (pipe(in) != 0 || pipe(out) != 0)
 		throw std::runtime_error("pipe failed");
-	const std::string program = BinPath("vorlix-test-windows");
 	pid_ = fork();
 	if (pid_ == 0) {
 		dup2(in[0], 0);

@@ -15,6 +15,8 @@ public:
 	// Starts the client from the build's bin folder and waits until it is
 	// connected; throws std::runtime_error if it cannot start.
 	TestWindows();
+	// The same from a copy of the client at `program`.
+	explicit TestWindows(const std::string &program);
 	// Asks it to quit (its windows go with it) and reaps it.
 	~TestWindows();
 	TestWindows(const TestWindows &) = delete;

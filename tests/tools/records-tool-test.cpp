@@ -414,6 +414,18 @@ TEST_F(RecordsTool, RecordDirAndUserIdResolveAsTheMonitorDoes)
 	EXPECT_FALSE(testing_support::Exists(config / "none"));
 }
 
+// SQLite takes the name ":memory:" for a new empty database of its own.
+TEST_F(RecordsTool, FileNamedMemoryIsReadAsAFile)
+{
+	const std::string plain = MakeFile(SmallRows());
+	ASSERT_EQ(0, link(plain.c_str(), (dir_ / ":memory:").c_str()));
+	const auto result = testing_support::Run(
+		{"/usr/bin/env", "-C", dir_.path(), "TZ=UTC", testing_support::BinPath("vorlix-records"),
+		 "list", ":memory:", "--key", kKey});
+	EXPECT_EQ(0, result.status) << result.err;
+	EXPECT_EQ(RunTool({"list", plain, "--key", kKey}).out, result.out);
+}
+
 TEST_F(RecordsTool, KeyFileLosesOneTrailingLineBreak)
 {
 	const std::string file = MakeFile(SmallRows());
