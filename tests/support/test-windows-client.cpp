@@ -13,19 +13,24 @@
 
 namespace testing_support {
 
-TestWindows::TestWindows()
+TestWindows::TestWindows(const std::vector<std::string> &launcher)
 {
 	int in[2], out[2];
 	if (pipe(in) != 0 || pipe(out) != 0)
 		throw std::runtime_error("pipe failed");
-	const std::string program = BinPath("vorlix-test-windows");
+	std::vector<std::string> command = launcher;
+	command.push_back(BinPath("vorlix-test-windows"));
+	std::vector<char *> argv;
+	for (std::string &argument : command)
+		argv.push_back(&argument[0]);
+	argv.push_back(nullptr);
 	pid_ = fork();
 	if (pid_ == 0) {
 		dup2(in[0], 0);
 		dup2(out[1], 1);
 		close(in[1]);
 		close(out[0]);
-		execl(program.c_str(), program.c_str(), static_cast<char *>(nullptr));
+		execvp(argv[0], argv.data());
 		_exit(127);
 	}
 	close(in[0]);

@@ -12,9 +12,10 @@ namespace testing_support {
 
 class TestWindows {
 public:
-	// Starts the client from the build's bin folder and waits until it is
-	// connected; throws std::runtime_error if it cannot start.
-	TestWindows();
+	// Starts the client from the build's bin folder, through `launcher`
+	// when one is given (e.g. {"env", "DISPLAY=:1.1"}), and waits until it
+	// is connected; throws std::runtime_error if it cannot start.
+	explicit TestWindows(const std::vector<std::string> &launcher = {});
 	// Asks it to quit (its windows go with it) and reaps it.
 	~TestWindows();
 	TestWindows(const TestWindows &) = delete;
