@@ -24,6 +24,8 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
+#include <signal.h>
 #include <time.h>
 #include <unistd.h>
 #include <util/base.h>
@@ -129,8 +131,9 @@ void Stamp(Hook *h, int64_t tick)
 	}
 }
 
-// Handles the events that have arrived, without waiting for any.
-void DrainEvents(Hook *h)
+// Handles the events that have arrived, without waiting for any; true if
+// there was input among them.
+bool DrainEvents(Hook *h)
 {
 	bool input = false;
 	while (xcb_generic_event_t *event = xcb_poll_for_event(h->connection)) {
@@ -141,7 +144,15 @@ void DrainEvents(Hook *h)
 	}
 	if (input)
 		Stamp(h, TickNow());
+	return input;
 }
+
+// A moving mouse sends up to 1,000 events a second. After input the watcher
+// rests this long, so that it wakes at most 10 times a second whatever the
+// mouse sends: input that follows other input is stamped at most this late
+// (the program counts in seconds), the first input after a pause as it
+// arrives.
+const int kRestAfterInputMs = 100;
 
 // The watcher thread: wakes when the server has sent something, or when
 // UnSetVorlixHook writes to the wake pipe; ends with the connection.
@@ -150,9 +161,11 @@ void Watch(Hook *h)
 	pollfd fds[2] = {{xcb_get_file_descriptor(h->connection), POLLIN, 0},
 			 {h->wake[0], POLLIN, 0}};
 	for (;;) {
-		DrainEvents(h);
+		const bool input = DrainEvents(h);
 		if (xcb_connection_has_error(h->connection))
 			return;
+		if (input && poll(&fds[1], 1, kRestAfterInputMs) != 0)
+			return; // asked to end (signals are blocked: no EINTR)
 		if (poll(fds, 2, -1) < 0 && errno != EINTR)
 			return;
 		if (fds[1].revents != 0)
@@ -202,6 +215,27 @@ bool Connect(Hook *h)
 	return h->raw_opcode != 0 || h->saver;
 }
 
+bool StartWatcher(Hook *h)
+{
+	if (pipe2(h->wake, O_CLOEXEC) != 0)
+		return false;
+	// The program's signals go to its own threads: the watcher starts with
+	// them all blocked.
+	sigset_t all, saved;
+	sigfillset(&all);
+	pthread_sigmask(SIG_BLOCK, &all, &saved);
+	bool started = true;
+	try {
+		h->watcher = std::thread(Watch, h);
+		// Named, so that top and the benchmark can tell it apart.
+		pthread_setname_np(h->watcher.native_handle(), "vorlix-input");
+	} catch (const std::system_error &) {
+		started = false;
+	}
+	pthread_sigmask(SIG_SETMASK, &saved, nullptr);
+	return started;
+}
+
 } // namespace
 
 extern "C" int32_t SetVorlixHook(void)
@@ -209,26 +243,14 @@ extern "C" int32_t SetVorlixHook(void)
 	if (hook)
 		return 1;
 	hook = new Hook;
-	if (!Connect(hook)) {
+	if (!Connect(hook) || (hook->raw_opcode != 0 && !StartWatcher(hook))) {
 		Stop();
 		return 0;
 	}
-	if (hook->raw_opcode == 0) {
+	if (hook->raw_opcode == 0)
 		blog(LOG_WARNING, "SetVorlixHook: no XInput2 raw events on this display; the last "
 				  "input is the screen saver's, which screen-saver resets and pointer "
 				  "warps move too");
-		return 1;
-	}
-	if (pipe2(hook->wake, O_CLOEXEC) != 0) {
-		Stop();
-		return 0;
-	}
-	try {
-		hook->watcher = std::thread(Watch, hook);
-	} catch (const std::system_error &) {
-		Stop();
-		return 0;
-	}
 	return 1;
 }
 
