@@ -1,19 +1,51 @@
-// The input hook on X11: the MIT-SCREEN-SAVER extension tells how long the
-// server has seen no input from any keyboard or pointer; the last input is
-// that long before now. The hook keeps a connection of its own, so the
-// program's window queries and this library never share state.
+// The input hook on X11. The last input is the last key press, button
+// press, pointer motion or touch that the server reports as an XInput2 raw
+// event, from any device (XTEST's included, as a remote desktop's input is
+// a user's too). Raw events come from the devices themselves: screen-saver
+// resets (xset s reset, XResetScreenSaver as video players call it while
+// they play) and pointer warps make none, and a screen locker's grab does
+// not hide the keys typed into it. A thread of the library's own waits for
+// them and stamps each batch on the tick clock as it arrives, so a suspend
+// never moves the time; GetLastActiveTime only reads that stamp.
+//
+// Input before the hook was set is known only from the MIT-SCREEN-SAVER
+// extension's idle time, which seeds the stamp. A server without XInput2
+// (or without the Generic Event extension that carries its events) gets
+// that idle time throughout, and one log line says so. The hook keeps a
+// connection of its own, so the program's window queries and this library
+// never share state.
 #include "hook/vorlix-hook.h"
 
+#include <atomic>
+#include <cerrno>
 #include <cstdlib>
+#include <system_error>
+#include <thread>
 
+#include <fcntl.h>
+#include <poll.h>
+#include <pthread.h>
+#include <signal.h>
 #include <time.h>
+#include <unistd.h>
+#include <util/base.h>
 #include <xcb/screensaver.h>
 #include <xcb/xcb.h>
+#include <xcb/xinput.h>
 
 namespace {
 
-xcb_connection_t *connection = nullptr;
-xcb_window_t root = XCB_NONE;
+struct Hook {
+	xcb_connection_t *connection = nullptr;
+	xcb_window_t root = XCB_NONE;
+	bool saver = false;           // MIT-SCREEN-SAVER answers
+	uint8_t raw_opcode = 0;       // XInput's major opcode; 0: no raw events
+	std::atomic<int64_t> last{0}; // tick of the last input seen
+	std::thread watcher;
+	int wake[2] = {-1, -1}; // written to end the watcher
+};
+
+Hook *hook = nullptr;
 
 // The program's tick counter (platform::TickCount64) reads the same clock
 // with the same formula; the two values are compared with each other. The
@@ -34,10 +66,10 @@ xcb_window_t DefaultRoot(xcb_connection_t *conn, int screen)
 }
 
 // Milliseconds since the last input, or -1 when the server does not answer.
-int64_t IdleMilliseconds()
+int64_t IdleMilliseconds(const Hook *h)
 {
 	xcb_screensaver_query_info_reply_t *info = xcb_screensaver_query_info_reply(
-		connection, xcb_screensaver_query_info(connection, root), nullptr);
+		h->connection, xcb_screensaver_query_info(h->connection, h->root), nullptr);
 	if (!info)
 		return -1;
 	const int64_t idle = info->ms_since_user_input;
@@ -45,51 +77,200 @@ int64_t IdleMilliseconds()
 	return idle;
 }
 
-void Disconnect()
+bool HasExtension(xcb_connection_t *conn, xcb_extension_t *extension)
 {
-	xcb_disconnect(connection);
-	connection = nullptr;
-	root = XCB_NONE;
+	const xcb_query_extension_reply_t *reply = xcb_get_extension_data(conn, extension);
+	return reply && reply->present;
+}
+
+// XInput2's events travel as generic events; xcb has no binding for the
+// extension that carries them, so it is asked for by name.
+bool HasGenericEvents(xcb_connection_t *conn)
+{
+	static const char kName[] = "Generic Event Extension";
+	xcb_query_extension_reply_t *reply = xcb_query_extension_reply(
+		conn, xcb_query_extension(conn, sizeof(kName) - 1, kName), nullptr);
+	const bool present = reply && reply->present;
+	std::free(reply);
+	return present;
+}
+
+// Asks for raw input events of every device on the root (the server sends
+// them to the roots only); XInput 2.2 has them all, touches included. The
+// opcode the events will carry, 0 when the server cannot send them.
+uint8_t SelectRawEvents(xcb_connection_t *conn, xcb_window_t root)
+{
+	if (!HasGenericEvents(conn) || !HasExtension(conn, &xcb_input_id))
+		return 0;
+	xcb_input_xi_query_version_reply_t *version = xcb_input_xi_query_version_reply(
+		conn, xcb_input_xi_query_version(conn, 2, 2), nullptr);
+	const bool new_enough = version && (version->major_version > 2 ||
+					    (version->major_version == 2 && version->minor_version >= 2));
+	std::free(version);
+	if (!new_enough)
+		return 0;
+	struct {
+		xcb_input_event_mask_t head;
+		uint32_t mask;
+	} select = {{XCB_INPUT_DEVICE_ALL, 1},
+		    XCB_INPUT_XI_EVENT_MASK_RAW_KEY_PRESS | XCB_INPUT_XI_EVENT_MASK_RAW_BUTTON_PRESS |
+			    XCB_INPUT_XI_EVENT_MASK_RAW_MOTION |
+			    XCB_INPUT_XI_EVENT_MASK_RAW_TOUCH_BEGIN};
+	xcb_generic_error_t *error = xcb_request_check(
+		conn, xcb_input_xi_select_events_checked(conn, root, 1, &select.head));
+	std::free(error);
+	return error ? 0 : xcb_get_extension_data(conn, &xcb_input_id)->major_opcode;
+}
+
+// Raises the stamp, never lowers it: the watcher and GetLastActiveTime may
+// both be handling events.
+void Stamp(Hook *h, int64_t tick)
+{
+	int64_t seen = h->last.load();
+	while (seen < tick && !h->last.compare_exchange_weak(seen, tick)) {
+	}
+}
+
+// Handles the events that have arrived, without waiting for any; true if
+// there was input among them.
+bool DrainEvents(Hook *h)
+{
+	bool input = false;
+	while (xcb_generic_event_t *event = xcb_poll_for_event(h->connection)) {
+		const auto *generic = reinterpret_cast<const xcb_ge_generic_event_t *>(event);
+		input |= (event->response_type & 0x7F) == XCB_GE_GENERIC &&
+			 generic->extension == h->raw_opcode;
+		std::free(event);
+	}
+	if (input)
+		Stamp(h, TickNow());
+	return input;
+}
+
+// A moving mouse sends up to 1,000 events a second. After input the watcher
+// rests this long, so that it wakes at most 10 times a second whatever the
+// mouse sends: input that follows other input is stamped at most this late
+// (the program counts in seconds), the first input after a pause as it
+// arrives.
+const int kRestAfterInputMs = 100;
+
+// The watcher thread: wakes when the server has sent something, or when
+// UnSetVorlixHook writes to the wake pipe; ends with the connection.
+void Watch(Hook *h)
+{
+	pollfd fds[2] = {{xcb_get_file_descriptor(h->connection), POLLIN, 0},
+			 {h->wake[0], POLLIN, 0}};
+	for (;;) {
+		const bool input = DrainEvents(h);
+		if (xcb_connection_has_error(h->connection))
+			return;
+		if (input && poll(&fds[1], 1, kRestAfterInputMs) != 0)
+			return; // asked to end (signals are blocked: no EINTR)
+		if (poll(fds, 2, -1) < 0 && errno != EINTR)
+			return;
+		if (fds[1].revents != 0)
+			return;
+	}
+}
+
+void Stop()
+{
+	if (!hook)
+		return;
+	if (hook->watcher.joinable()) {
+		const char byte = 0;
+		while (write(hook->wake[1], &byte, 1) < 0 && errno == EINTR) {
+		}
+		hook->watcher.join();
+	}
+	for (const int fd : hook->wake)
+		if (fd >= 0)
+			close(fd);
+	xcb_disconnect(hook->connection);
+	delete hook;
+	hook = nullptr;
+}
+
+// The watcher must be gone before the library's code is unmapped, should
+// the program unload it with the hook still set.
+struct StopAtUnload {
+	~StopAtUnload() { Stop(); }
+} stop_at_unload;
+
+// Everything but the watcher; false if neither source of input answers.
+bool Connect(Hook *h)
+{
+	int screen = 0;
+	h->connection = xcb_connect(nullptr, &screen);
+	if (xcb_connection_has_error(h->connection))
+		return false;
+	h->root = DefaultRoot(h->connection, screen);
+	if (h->root == XCB_NONE)
+		return false;
+	h->saver = HasExtension(h->connection, &xcb_screensaver_id);
+	const int64_t idle = h->saver ? IdleMilliseconds(h) : -1;
+	h->saver = idle >= 0;
+	h->last = h->saver ? TickNow() - idle : 0;
+	h->raw_opcode = SelectRawEvents(h->connection, h->root);
+	return h->raw_opcode != 0 || h->saver;
+}
+
+bool StartWatcher(Hook *h)
+{
+	if (pipe2(h->wake, O_CLOEXEC) != 0)
+		return false;
+	// The program's signals go to its own threads: the watcher starts with
+	// them all blocked.
+	sigset_t all, saved;
+	sigfillset(&all);
+	pthread_sigmask(SIG_BLOCK, &all, &saved);
+	bool started = true;
+	try {
+		h->watcher = std::thread(Watch, h);
+		// Named, so that top and the benchmark can tell it apart.
+		pthread_setname_np(h->watcher.native_handle(), "vorlix-input");
+	} catch (const std::system_error &) {
+		started = false;
+	}
+	pthread_sigmask(SIG_SETMASK, &saved, nullptr);
+	return started;
 }
 
 } // namespace
 
 extern "C" int32_t SetVorlixHook(void)
 {
-	if (connection)
+	if (hook)
 		return 1;
-	int screen = 0;
-	connection = xcb_connect(nullptr, &screen);
-	if (xcb_connection_has_error(connection)) {
-		Disconnect();
+	hook = new Hook;
+	if (!Connect(hook) || (hook->raw_opcode != 0 && !StartWatcher(hook))) {
+		Stop();
 		return 0;
 	}
-	root = DefaultRoot(connection, screen);
-	const xcb_query_extension_reply_t *extension =
-		xcb_get_extension_data(connection, &xcb_screensaver_id);
-	// One query proves the extension answers before we promise anything.
-	if (!extension || !extension->present || root == XCB_NONE ||
-	    IdleMilliseconds() < 0) {
-		Disconnect();
-		return 0;
-	}
+	if (hook->raw_opcode == 0)
+		blog(LOG_WARNING, "SetVorlixHook: no XInput2 raw events on this display; the last "
+				  "input is the screen saver's, which screen-saver resets and pointer "
+				  "warps move too");
 	return 1;
 }
 
 extern "C" int32_t UnSetVorlixHook(void)
 {
-	if (!connection)
+	if (!hook)
 		return 0;
-	Disconnect();
+	Stop();
 	return 1;
 }
 
 extern "C" int64_t GetLastActiveTime(void)
 {
-	if (!connection)
+	if (!hook)
 		return 0;
-	const int64_t idle = IdleMilliseconds();
-	if (idle < 0)
-		return 0;
-	return TickNow() - idle;
+	if (hook->raw_opcode == 0) {
+		const int64_t idle = IdleMilliseconds(hook);
+		return idle < 0 ? 0 : TickNow() - idle;
+	}
+	// What has arrived since the watcher last woke counts already.
+	DrainEvents(hook);
+	return hook->last;
 }

@@ -19,8 +19,9 @@ extern "C" {
 // mouse input; 0 or less when none is known (no hook set, no display).
 VORLIX_HOOK_API int64_t GetLastActiveTime(void);
 
-// Starts following the user's input; non-zero on success. Fails without a
-// display or without the MIT-SCREEN-SAVER extension (XWayland).
+// Starts following the user's input; non-zero on success. On X11 it fails
+// without a display, or on a server with neither XInput2 nor the
+// MIT-SCREEN-SAVER extension.
 VORLIX_HOOK_API int32_t SetVorlixHook(void);
 
 // Stops following it; non-zero when a hook was set and is now removed.

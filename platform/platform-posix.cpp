@@ -196,11 +196,9 @@ bool IsWineLoader(const std::string &name)
 	       name == "wine64-preloader";
 }
 
-// A program under Wine runs as Wine's loader; its command line names the
-// Windows executable ("C:\windows\system32\notepad.exe"), after the
-// loader's own path while it starts. The file name of the first argument
-// that is no loader, after its last "\" or "/"; empty if there is none.
-std::string WindowsExeName(uint32_t pid)
+// The process's arguments, each ended by a NUL (the first 64 KiB); empty
+// for a kernel thread or when it cannot be read.
+std::string CommandLine(uint32_t pid)
 {
 	char path[64];
 	snprintf(path, sizeof(path), "/proc/%u/cmdline", pid);
@@ -213,6 +211,16 @@ std::string WindowsExeName(uint32_t pid)
 	while (cmdline.size() < 65536 && (n = read(fd, buffer, sizeof(buffer))) > 0)
 		cmdline.append(buffer, static_cast<size_t>(n));
 	::close(fd);
+	return cmdline;
+}
+
+// A program under Wine runs as Wine's loader; its command line names the
+// Windows executable ("C:\windows\system32\notepad.exe"), after the
+// loader's own path while it starts. The file name of the first argument
+// that is no loader, after its last "\" or "/"; empty if there is none.
+std::string WindowsExeName(uint32_t pid)
+{
+	const std::string cmdline = CommandLine(pid);
 	for (size_t at = 0; at < cmdline.size();) {
 		const size_t end = std::min(cmdline.find('\0', at), cmdline.size());
 		const std::string argument = cmdline.substr(at, end - at);
@@ -254,7 +262,7 @@ bool ExeLinkName(uint32_t pid, std::string &name)
 // The name the kernel keeps (comm) from /proc/PID/stat: "pid (comm) S ...".
 // Used when the executable's link cannot be read (kernel threads, other
 // users' processes). A zombie has ended: it is no process any more.
-bool StatName(uint32_t pid, std::string &name)
+bool CommName(uint32_t pid, std::string &name)
 {
 	char path[64];
 	snprintf(path, sizeof(path), "/proc/%u/stat", pid);
@@ -277,6 +285,20 @@ bool StatName(uint32_t pid, std::string &name)
 		return false;
 	name = stat.substr(open + 1, close - open - 1);
 	return !name.empty();
+}
+
+// comm is cut to 15 bytes ("partition-edito"); the first argument, which
+// anyone may read, names the program whole when it starts with comm (a
+// program that rewrites its arguments gets comm).
+bool StatName(uint32_t pid, std::string &name)
+{
+	if (!CommName(pid, name))
+		return false;
+	const std::string cmdline = CommandLine(pid);
+	const std::string program = BaseName(cmdline.substr(0, cmdline.find('\0')));
+	if (program.size() > name.size() && program.compare(0, name.size(), name) == 0)
+		name = program;
+	return true;
 }
 
 } // namespace

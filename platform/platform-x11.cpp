@@ -12,6 +12,17 @@
 // round trip when nothing else has changed, and the foreground window
 // asked for once per window during it is answered from that state.
 //
+// A display may have several screens, each with its own root, window
+// manager and _NET_ACTIVE_WINDOW, and one input focus for them all: the
+// foreground window is looked for on the screen that holds the focus.
+//
+// A screen locker or screen saver (i3lock, xsecurelock, xscreensaver) maps
+// an override-redirect window over the whole screen and grabs the keyboard;
+// neither _NET_ACTIVE_WINDOW nor the focus moves. While such a window covers
+// the screen it is the foreground window. The roots' children are followed
+// through their events (created, configured, mapped, unmapped, destroyed),
+// so finding one costs no request.
+//
 // X reuses window ids: when a client goes, the next one often gets its ids.
 // A handle therefore carries the id and a generation, which changes when the
 // layer sees the id leave the client list, destroyed or created anew; like
@@ -46,27 +57,49 @@ namespace {
 const char kSourceWindowManager[] = "_NET_ACTIVE_WINDOW of the EWMH window manager";
 const char kSourceInputFocus[] =
 	"the input focus (no EWMH window manager keeps _NET_ACTIVE_WINDOW)";
+const char kSourceLocker[] =
+	"the screen locker's window (an override-redirect window covers the screen)";
 
-struct X11Display {
-	xcb_connection_t *conn = nullptr;
-	int screen = 0;
+struct Screen {
+	int number = 0;
 	xcb_window_t root = XCB_NONE;
-	xcb_ewmh_connection_t ewmh{};
-	xcb_atom_t compound_text = XCB_NONE;
-	xcb_atom_t wm_state = XCB_NONE;
-	bool resource_pids = false; // X-Resource 1.2: pids of local clients
-	std::string host;           // this machine's name, for WM_CLIENT_MACHINE
+	uint16_t width = 0, height = 0;
 
 	// The window manager: trusted while its check window lives.
 	bool wm_stale = true;
 	xcb_window_t wm_check = XCB_NONE;
 	bool wm_active_window = false; // it lists _NET_ACTIVE_WINDOW as supported
 
-	xcb_window_t active = XCB_NONE;
-	xcb_window_t focus_top = XCB_NONE; // top-level ancestor of the focused client
 	bool clients_stale = true;
 	bool has_client_list = false;
 	std::vector<xcb_window_t> clients;
+};
+
+// A child of a root as its events describe it.
+struct RootChild {
+	size_t screen = 0;
+	int32_t x = 0, y = 0;
+	uint32_t width = 0, height = 0;
+	bool override_redirect = false;
+	bool mapped = false;
+};
+
+struct X11Display {
+	xcb_connection_t *conn = nullptr;
+	bool usable = true; // the EWMH atoms are known
+	xcb_ewmh_connection_t ewmh{};
+	xcb_atom_t compound_text = XCB_NONE;
+	xcb_atom_t wm_state = XCB_NONE;
+	bool resource_pids = false; // X-Resource 1.2: pids of local clients
+	std::string host;           // this machine's name, for WM_CLIENT_MACHINE
+
+	std::vector<Screen> screens;
+	size_t current = 0; // the screen that holds the input focus
+	std::unordered_map<xcb_window_t, RootChild> children;
+
+	xcb_window_t active = XCB_NONE;
+	xcb_window_t focus_top = XCB_NONE; // top-level ancestor of the focused client
+	xcb_window_t locker = XCB_NONE;    // the window covering the current screen
 	const char *source = nullptr;
 	bool enumerating = false;
 
@@ -97,12 +130,68 @@ bool HasResourcePids(xcb_connection_t *conn, xcb_res_query_version_cookie_t cook
 			   (version->server_major == 1 && version->server_minor >= 2));
 }
 
-xcb_window_t RootOfScreen(xcb_connection_t *conn, int screen)
+std::vector<Screen> Screens(xcb_connection_t *conn)
 {
-	xcb_screen_iterator_t it = xcb_setup_roots_iterator(xcb_get_setup(conn));
-	for (int i = 0; it.rem > 0 && i < screen; ++i)
-		xcb_screen_next(&it);
-	return it.rem > 0 ? it.data->root : XCB_NONE;
+	std::vector<Screen> screens;
+	for (xcb_screen_iterator_t it = xcb_setup_roots_iterator(xcb_get_setup(conn));
+	     it.rem > 0; xcb_screen_next(&it)) {
+		Screen screen;
+		screen.number = static_cast<int>(screens.size());
+		screen.root = it.data->root;
+		screen.width = it.data->width_in_pixels;
+		screen.height = it.data->height_in_pixels;
+		screens.push_back(screen);
+	}
+	return screens;
+}
+
+// The screen whose root `root` is; -1 for any other window.
+int ScreenOfRoot(const X11Display *d, xcb_window_t root)
+{
+	for (const Screen &screen : d->screens)
+		if (screen.root == root)
+			return screen.number;
+	return -1;
+}
+
+// What every root holds at the start; the events keep it current from then
+// on. All requests go out before the first reply is read.
+void ReadRootChildren(X11Display *d)
+{
+	std::vector<xcb_query_tree_cookie_t> trees;
+	for (const Screen &screen : d->screens)
+		trees.push_back(xcb_query_tree(d->conn, screen.root));
+	struct Asked {
+		xcb_window_t window;
+		size_t screen;
+		xcb_get_window_attributes_cookie_t attributes;
+		xcb_get_geometry_cookie_t geometry;
+	};
+	std::vector<Asked> asked;
+	for (size_t i = 0; i < trees.size(); ++i) {
+		Reply<xcb_query_tree_reply_t> tree(xcb_query_tree_reply(d->conn, trees[i], nullptr));
+		if (!tree)
+			continue;
+		const xcb_window_t *children = xcb_query_tree_children(tree.get());
+		for (int c = 0; c < xcb_query_tree_children_length(tree.get()); ++c)
+			asked.push_back({children[c], i, xcb_get_window_attributes(d->conn, children[c]),
+					 xcb_get_geometry(d->conn, children[c])});
+	}
+	for (const Asked &a : asked) {
+		Reply<xcb_get_window_attributes_reply_t> attributes(
+			xcb_get_window_attributes_reply(d->conn, a.attributes, nullptr));
+		Reply<xcb_get_geometry_reply_t> geometry(
+			xcb_get_geometry_reply(d->conn, a.geometry, nullptr));
+		if (!attributes || !geometry)
+			continue; // gone meanwhile
+		d->children[a.window] = {a.screen,
+					 geometry->x,
+					 geometry->y,
+					 geometry->width,
+					 geometry->height,
+					 attributes->override_redirect != 0,
+					 attributes->map_state != XCB_MAP_STATE_UNMAPPED};
+	}
 }
 
 xcb_intern_atom_cookie_t InternAtom(xcb_connection_t *conn, const char *name)
@@ -129,14 +218,18 @@ X11Display *Connect()
 	}
 	auto *d = new X11Display;
 	d->conn = conn;
-	d->screen = screen;
 	d->host = HostName();
+	d->screens = Screens(conn);
+	if (screen < 0 || static_cast<size_t>(screen) >= d->screens.size())
+		d->usable = false;
+	else
+		d->current = static_cast<size_t>(screen);
 	// Subscribe before the first read, so no change can fall between them.
 	const uint32_t mask = XCB_EVENT_MASK_PROPERTY_CHANGE |
 			      XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
-	d->root = RootOfScreen(conn, screen);
 	xcb_intern_atom_cookie_t *ewmh_cookies = xcb_ewmh_init_atoms(conn, &d->ewmh);
-	xcb_change_window_attributes(conn, d->root, XCB_CW_EVENT_MASK, &mask);
+	for (const Screen &s : d->screens)
+		xcb_change_window_attributes(conn, s.root, XCB_CW_EVENT_MASK, &mask);
 	const xcb_intern_atom_cookie_t ctext = InternAtom(conn, "COMPOUND_TEXT");
 	const xcb_intern_atom_cookie_t wm_state = InternAtom(conn, "WM_STATE");
 	const xcb_query_extension_reply_t *res = xcb_get_extension_data(conn, &xcb_res_id);
@@ -146,10 +239,11 @@ X11Display *Connect()
 		version = xcb_res_query_version(conn, 1, 2);
 
 	if (!xcb_ewmh_init_atoms_replies(&d->ewmh, ewmh_cookies, nullptr))
-		d->root = XCB_NONE; // no atoms: nothing will be found, by design below
+		d->usable = false; // no atoms: nothing will be found, by design below
 	d->compound_text = InternAtomReply(conn, ctext);
 	d->wm_state = InternAtomReply(conn, wm_state);
 	d->resource_pids = res_present && HasResourcePids(conn, version);
+	ReadRootChildren(d);
 	return d;
 }
 
@@ -167,7 +261,7 @@ X11Display *Connection()
 X11Display *LiveConnection()
 {
 	X11Display *d = Connection();
-	return d && d->root != XCB_NONE && !xcb_connection_has_error(d->conn) ? d : nullptr;
+	return d && d->usable && !xcb_connection_has_error(d->conn) ? d : nullptr;
 }
 
 // The id names another window from now on.
@@ -199,33 +293,98 @@ xcb_window_t WindowOf(const X11Display *d, WindowHandle handle)
 	return generation == (it == d->generation.end() ? 0 : it->second) ? window : XCB_NONE;
 }
 
-void HandleEvent(X11Display *d, const xcb_generic_event_t *event)
+void PropertyChanged(X11Display *d, const xcb_property_notify_event_t *e)
+{
+	const int number = ScreenOfRoot(d, e->window);
+	if (number < 0)
+		return;
+	Screen &screen = d->screens[static_cast<size_t>(number)];
+	if (e->atom == d->ewmh._NET_CLIENT_LIST)
+		screen.clients_stale = true;
+	else if (e->atom == d->ewmh._NET_SUPPORTING_WM_CHECK || e->atom == d->ewmh._NET_SUPPORTED)
+		screen.wm_stale = true;
+}
+
+void WindowDestroyed(X11Display *d, xcb_window_t gone)
+{
+	for (Screen &screen : d->screens)
+		if (gone == screen.wm_check)
+			screen.wm_stale = true; // the window manager has gone
+	d->children.erase(gone);
+	Retire(d, gone);
+}
+
+// The root's child `window`, when `parent` is a root; nullptr otherwise.
+RootChild *ChildOfRoot(X11Display *d, xcb_window_t parent, xcb_window_t window)
+{
+	const int number = ScreenOfRoot(d, parent);
+	if (number < 0)
+		return nullptr;
+	RootChild &child = d->children[window];
+	child.screen = static_cast<size_t>(number);
+	return &child;
+}
+
+// What the roots' SubstructureNotify says about their children.
+void ChildChanged(X11Display *d, const xcb_generic_event_t *event)
 {
 	switch (event->response_type & 0x7F) {
-	case XCB_PROPERTY_NOTIFY: {
-		const auto *e = reinterpret_cast<const xcb_property_notify_event_t *>(event);
-		if (e->window != d->root)
-			break;
-		if (e->atom == d->ewmh._NET_CLIENT_LIST)
-			d->clients_stale = true;
-		else if (e->atom == d->ewmh._NET_SUPPORTING_WM_CHECK ||
-			 e->atom == d->ewmh._NET_SUPPORTED)
-			d->wm_stale = true;
+	case XCB_CREATE_NOTIFY: {
+		const auto *e = reinterpret_cast<const xcb_create_notify_event_t *>(event);
+		if (RootChild *c = ChildOfRoot(d, e->parent, e->window))
+			*c = {c->screen, e->x, e->y, e->width, e->height, e->override_redirect != 0, false};
 		break;
 	}
-	case XCB_CREATE_NOTIFY:
-		Retire(d, reinterpret_cast<const xcb_create_notify_event_t *>(event)->window);
+	case XCB_CONFIGURE_NOTIFY: {
+		const auto *e = reinterpret_cast<const xcb_configure_notify_event_t *>(event);
+		if (RootChild *c = ChildOfRoot(d, e->event, e->window))
+			*c = {c->screen, e->x, e->y, e->width, e->height, e->override_redirect != 0,
+			      c->mapped};
 		break;
-	case XCB_DESTROY_NOTIFY: {
-		const xcb_window_t gone =
-			reinterpret_cast<const xcb_destroy_notify_event_t *>(event)->window;
-		if (gone == d->wm_check)
-			d->wm_stale = true; // the window manager has gone
-		Retire(d, gone);
+	}
+	case XCB_MAP_NOTIFY: {
+		const auto *e = reinterpret_cast<const xcb_map_notify_event_t *>(event);
+		if (RootChild *c = ChildOfRoot(d, e->event, e->window)) {
+			c->override_redirect = e->override_redirect != 0;
+			c->mapped = true;
+		}
+		break;
+	}
+	case XCB_UNMAP_NOTIFY: {
+		const auto *e = reinterpret_cast<const xcb_unmap_notify_event_t *>(event);
+		if (RootChild *c = ChildOfRoot(d, e->event, e->window))
+			c->mapped = false;
+		break;
+	}
+	case XCB_REPARENT_NOTIFY: {
+		// Into a window manager's frame: no child of the root any more.
+		const auto *e = reinterpret_cast<const xcb_reparent_notify_event_t *>(event);
+		if (ScreenOfRoot(d, e->event) >= 0 && ScreenOfRoot(d, e->parent) < 0)
+			d->children.erase(e->window);
 		break;
 	}
 	default:
-		break; // other notifications, and errors of requests without a reply
+		break;
+	}
+}
+
+void HandleEvent(X11Display *d, const xcb_generic_event_t *event)
+{
+	switch (event->response_type & 0x7F) {
+	case XCB_PROPERTY_NOTIFY:
+		PropertyChanged(d, reinterpret_cast<const xcb_property_notify_event_t *>(event));
+		break;
+	case XCB_CREATE_NOTIFY:
+		Retire(d, reinterpret_cast<const xcb_create_notify_event_t *>(event)->window);
+		ChildChanged(d, event);
+		break;
+	case XCB_DESTROY_NOTIFY:
+		WindowDestroyed(d, reinterpret_cast<const xcb_destroy_notify_event_t *>(event)->window);
+		break;
+	default:
+		// Errors of requests without a reply are dropped here too.
+		ChildChanged(d, event);
+		break;
 	}
 }
 
@@ -257,44 +416,44 @@ xcb_get_property_cookie_t GetWindowProperty(X11Display *d, xcb_window_t window, 
 // _NET_SUPPORTING_WM_CHECK exists and names itself: one killed outright
 // leaves the root's properties behind, but its check window goes with it.
 // Its destruction is watched from then on.
-void ReadWindowManager(X11Display *d)
+void ReadWindowManager(X11Display *d, Screen &s)
 {
 	const xcb_get_property_cookie_t check_cookie =
-		GetWindowProperty(d, d->root, d->ewmh._NET_SUPPORTING_WM_CHECK);
+		GetWindowProperty(d, s.root, d->ewmh._NET_SUPPORTING_WM_CHECK);
 	const xcb_get_property_cookie_t supported_cookie =
-		xcb_ewmh_get_supported(&d->ewmh, d->screen);
+		xcb_ewmh_get_supported(&d->ewmh, s.number);
 	const xcb_window_t check = WindowProperty(d, check_cookie);
 	xcb_ewmh_get_atoms_reply_t supported;
-	d->wm_active_window = false;
+	s.wm_active_window = false;
 	if (xcb_ewmh_get_supported_reply(&d->ewmh, supported_cookie, &supported, nullptr)) {
-		d->wm_active_window = std::find(supported.atoms, supported.atoms + supported.atoms_len,
-					    d->ewmh._NET_ACTIVE_WINDOW) !=
-				  supported.atoms + supported.atoms_len;
+		s.wm_active_window = std::find(supported.atoms, supported.atoms + supported.atoms_len,
+					   d->ewmh._NET_ACTIVE_WINDOW) !=
+				 supported.atoms + supported.atoms_len;
 		xcb_ewmh_get_atoms_reply_wipe(&supported);
 	}
-	d->wm_check = XCB_NONE;
+	s.wm_check = XCB_NONE;
 	if (check != XCB_NONE) {
 		const uint32_t mask = XCB_EVENT_MASK_STRUCTURE_NOTIFY;
 		xcb_change_window_attributes(d->conn, check, XCB_CW_EVENT_MASK, &mask);
 		if (WindowProperty(d, GetWindowProperty(d, check,
 							d->ewmh._NET_SUPPORTING_WM_CHECK)) == check)
-			d->wm_check = check;
+			s.wm_check = check;
 	}
-	d->wm_stale = false;
-	d->clients_stale = true;
+	s.wm_stale = false;
+	s.clients_stale = true;
 }
 
 // The X input focus, walked up to the top-level client: the nearest
 // ancestor with WM_STATE, which a window manager sets on the windows it
 // manages; without one, the child of the root that holds the focus.
 // PointerRoot or None: no foreground window.
-void ReadInputFocus(X11Display *d)
+void ReadInputFocus(X11Display *d, const Screen &s)
 {
 	d->active = d->focus_top = XCB_NONE;
 	Reply<xcb_get_input_focus_reply_t> focus(
 		xcb_get_input_focus_reply(d->conn, xcb_get_input_focus(d->conn), nullptr));
 	if (!focus || focus->focus == XCB_NONE || focus->focus == XCB_INPUT_FOCUS_POINTER_ROOT ||
-	    focus->focus == d->root)
+	    focus->focus == s.root)
 		return;
 	xcb_window_t client = XCB_NONE;
 	for (xcb_window_t w = focus->focus, depth = 0; depth < 64; ++depth) {
@@ -309,7 +468,7 @@ void ReadInputFocus(X11Display *d)
 			return; // gone meanwhile
 		if (client == XCB_NONE && state->type != XCB_NONE)
 			client = w;
-		if (tree->parent == d->root || tree->parent == XCB_NONE) {
+		if (tree->parent == tree->root || tree->parent == XCB_NONE) {
 			d->active = client != XCB_NONE ? client : w;
 			d->focus_top = w;
 			return;
@@ -318,78 +477,139 @@ void ReadInputFocus(X11Display *d)
 	}
 }
 
-void ReadActiveWindow(X11Display *d)
+void ReadActiveWindow(X11Display *d, const Screen &s)
 {
 	xcb_window_t active = XCB_NONE;
-	const xcb_get_property_cookie_t cookie =
-		xcb_ewmh_get_active_window(&d->ewmh, d->screen);
+	const xcb_get_property_cookie_t cookie = xcb_ewmh_get_active_window(&d->ewmh, s.number);
 	if (!xcb_ewmh_get_active_window_reply(&d->ewmh, cookie, &active, nullptr))
 		active = XCB_NONE;
 	d->active = active;
 	d->focus_top = XCB_NONE;
 }
 
-void ReadClientList(X11Display *d)
+void ReadClientList(X11Display *d, Screen &s)
 {
 	xcb_ewmh_get_windows_reply_t list;
-	const xcb_get_property_cookie_t cookie =
-		xcb_ewmh_get_client_list(&d->ewmh, d->screen);
+	const xcb_get_property_cookie_t cookie = xcb_ewmh_get_client_list(&d->ewmh, s.number);
 	std::vector<xcb_window_t> clients;
-	d->has_client_list = xcb_ewmh_get_client_list_reply(&d->ewmh, cookie, &list, nullptr);
-	if (d->has_client_list) {
+	s.has_client_list = xcb_ewmh_get_client_list_reply(&d->ewmh, cookie, &list, nullptr);
+	if (s.has_client_list) {
 		clients.assign(list.windows, list.windows + list.windows_len);
 		xcb_ewmh_get_windows_reply_wipe(&list);
 	}
 	// A window that has left the list is no longer the window its id named.
 	std::vector<xcb_window_t> now = clients;
 	std::sort(now.begin(), now.end());
-	for (const xcb_window_t window : d->clients)
+	for (const xcb_window_t window : s.clients)
 		if (!std::binary_search(now.begin(), now.end(), window))
 			Retire(d, window);
-	d->clients = std::move(clients);
-	d->clients_stale = false;
+	s.clients = std::move(clients);
+	s.clients_stale = false;
+}
+
+// The screen that holds the input focus: the focused window's, or under
+// PointerRoot the pointer's. Two round trips, on displays of more than one
+// screen only; with no focus, the screen stays the one it was.
+size_t FocusScreen(X11Display *d)
+{
+	if (d->screens.size() < 2)
+		return d->current;
+	Reply<xcb_get_input_focus_reply_t> focus(
+		xcb_get_input_focus_reply(d->conn, xcb_get_input_focus(d->conn), nullptr));
+	if (!focus || focus->focus == XCB_NONE)
+		return d->current;
+	xcb_window_t root = XCB_NONE;
+	if (focus->focus == XCB_INPUT_FOCUS_POINTER_ROOT) {
+		Reply<xcb_query_pointer_reply_t> pointer(xcb_query_pointer_reply(
+			d->conn, xcb_query_pointer(d->conn, d->screens[0].root), nullptr));
+		root = pointer ? pointer->root : XCB_NONE;
+	} else {
+		Reply<xcb_get_geometry_reply_t> geometry(xcb_get_geometry_reply(
+			d->conn, xcb_get_geometry(d->conn, focus->focus), nullptr));
+		root = geometry ? geometry->root : XCB_NONE;
+	}
+	const int number = ScreenOfRoot(d, root);
+	return number < 0 ? d->current : static_cast<size_t>(number);
+}
+
+bool Covers(const RootChild &child, const Screen &s)
+{
+	return child.mapped && child.override_redirect && child.x <= 0 && child.y <= 0 &&
+	       child.x + static_cast<int64_t>(child.width) >= s.width &&
+	       child.y + static_cast<int64_t>(child.height) >= s.height;
+}
+
+// The override-redirect window that covers the screen, the topmost if
+// there are several; XCB_NONE when none does.
+xcb_window_t ScreenLocker(X11Display *d, const Screen &s)
+{
+	std::vector<xcb_window_t> covering;
+	for (const auto &[window, child] : d->children)
+		if (child.screen == static_cast<size_t>(s.number) && Covers(child, s))
+			covering.push_back(window);
+	if (covering.size() < 2)
+		return covering.empty() ? XCB_NONE : covering.front();
+	Reply<xcb_query_tree_reply_t> tree(
+		xcb_query_tree_reply(d->conn, xcb_query_tree(d->conn, s.root), nullptr));
+	if (!tree)
+		return covering.front();
+	// Children come bottom to top.
+	const xcb_window_t *children = xcb_query_tree_children(tree.get());
+	for (int i = xcb_query_tree_children_length(tree.get()) - 1; i >= 0; --i)
+		if (std::find(covering.begin(), covering.end(), children[i]) != covering.end())
+			return children[i];
+	return covering.front();
 }
 
 // Brings the layer's state up to date, in as few round trips as it can:
 // asking for the foreground window (the active window or the input focus)
-// is the one request made every time. Its reply comes after every event the
-// server sent before it, so the events handled then are all there are, and
-// only what they say has changed is asked for besides: the client list, and
-// whether an EWMH window manager still runs. Without one the input focus is
-// followed, which no event announces.
+// is the one request made every time on a display of one screen. Its reply
+// comes after every event the server sent before it, so the events handled
+// then are all there are, and only what they say has changed is asked for
+// besides: the client list, and whether an EWMH window manager still runs.
+// Without one the input focus is followed, which no event announces. A
+// window covering the screen, known from the events, stands above both.
 void Refresh(X11Display *d)
 {
 	DrainEvents(d);
+	d->current = FocusScreen(d);
+	Screen &s = d->screens[d->current];
 	for (int pass = 0; pass < 3; ++pass) {
-		if (d->wm_stale)
-			ReadWindowManager(d);
-		const bool ewmh = d->wm_check != XCB_NONE;
-		if (ewmh && d->wm_active_window) {
-			ReadActiveWindow(d);
+		if (s.wm_stale)
+			ReadWindowManager(d, s);
+		const bool ewmh = s.wm_check != XCB_NONE;
+		if (ewmh && s.wm_active_window) {
+			ReadActiveWindow(d, s);
 			d->source = kSourceWindowManager;
 		} else {
-			ReadInputFocus(d);
+			ReadInputFocus(d, s);
 			d->source = kSourceInputFocus;
 		}
 		DrainEvents(d);
-		if (ewmh && d->clients_stale) {
-			ReadClientList(d);
+		if (ewmh && s.clients_stale) {
+			ReadClientList(d, s);
 			DrainEvents(d);
 		}
 		if (!ewmh) {
 			// Whatever list a window manager killed outright left.
-			d->clients.clear();
-			d->has_client_list = false;
+			s.clients.clear();
+			s.has_client_list = false;
 		}
-		if (!d->wm_stale)
-			return;
+		if (!s.wm_stale)
+			break;
+	}
+	d->locker = ScreenLocker(d, s);
+	if (d->locker != XCB_NONE) {
+		d->active = d->locker;
+		d->focus_top = XCB_NONE;
+		d->source = kSourceLocker;
 	}
 }
 
-bool ReadRootChildren(X11Display *d, std::vector<xcb_window_t> &windows)
+bool ListRootChildren(X11Display *d, std::vector<xcb_window_t> &windows)
 {
 	Reply<xcb_query_tree_reply_t> tree(xcb_query_tree_reply(
-		d->conn, xcb_query_tree(d->conn, d->root), nullptr));
+		d->conn, xcb_query_tree(d->conn, d->screens[d->current].root), nullptr));
 	if (!tree)
 		return false;
 	const xcb_window_t *children = xcb_query_tree_children(tree.get());
@@ -401,19 +621,19 @@ bool ReadRootChildren(X11Display *d, std::vector<xcb_window_t> &windows)
 	return true;
 }
 
-std::u16string DecodeName(const X11Display *d, const xcb_get_property_reply_t *name)
+// A text property's value in UTF-8; empty for a type that is no text.
+std::string TextValue(const X11Display *d, const xcb_get_property_reply_t *property)
 {
-	const auto *bytes = static_cast<const char *>(
-		xcb_get_property_value(const_cast<xcb_get_property_reply_t *>(name)));
-	const std::string_view value(bytes, static_cast<size_t>(
-		xcb_get_property_value_length(const_cast<xcb_get_property_reply_t *>(name))));
-	if (name->type == d->ewmh.UTF8_STRING)
-		return text::Utf8ToUtf16(value);
-	if (name->type == d->compound_text)
-		return text::Utf8ToUtf16(text::CompoundTextToUtf8(value));
-	if (name->type == XCB_ATOM_STRING)
-		return text::Utf8ToUtf16(text::Latin1ToUtf8(value));
-	return {};
+	auto *reply = const_cast<xcb_get_property_reply_t *>(property);
+	const std::string_view value(static_cast<const char *>(xcb_get_property_value(reply)),
+				     static_cast<size_t>(xcb_get_property_value_length(reply)));
+	if (property->type == d->ewmh.UTF8_STRING)
+		return std::string(value);
+	if (property->type == d->compound_text)
+		return text::CompoundTextToUtf8(value);
+	if (property->type == XCB_ATOM_STRING)
+		return text::Latin1ToUtf8(value);
+	return std::string();
 }
 
 bool HasText(const xcb_get_property_reply_t *name)
@@ -423,12 +643,14 @@ bool HasText(const xcb_get_property_reply_t *name)
 }
 
 // _NET_WM_NAME, else WM_NAME, both asked for at once. Reads enough bytes for
-// max_count units: one unit never takes more than three bytes of UTF-8,
-// and the slack covers COMPOUND_TEXT's escape sequences.
+// max_count units: one unit never takes more than three bytes of UTF-8.
+// COMPOUND_TEXT may spend any number of bytes on switching character sets,
+// so a longer one is read again whole.
 std::u16string ReadTitle(X11Display *d, xcb_window_t window, int max_count)
 {
 	const uint64_t wanted = (static_cast<uint64_t>(max_count) * 3 + 3) / 4 + 16;
-	const uint32_t longs = static_cast<uint32_t>(wanted < (1u << 20) ? wanted : (1u << 20));
+	const uint32_t kMaxLongs = 1u << 20;
+	const uint32_t longs = static_cast<uint32_t>(wanted < kMaxLongs ? wanted : kMaxLongs);
 	const xcb_get_property_cookie_t net_cookie = xcb_get_property(
 		d->conn, 0, window, d->ewmh._NET_WM_NAME, d->ewmh.UTF8_STRING, 0, longs);
 	const xcb_get_property_cookie_t icccm_cookie = xcb_get_property(
@@ -436,55 +658,39 @@ std::u16string ReadTitle(X11Display *d, xcb_window_t window, int max_count)
 	Reply<xcb_get_property_reply_t> net(xcb_get_property_reply(d->conn, net_cookie, nullptr));
 	Reply<xcb_get_property_reply_t> icccm(xcb_get_property_reply(d->conn, icccm_cookie, nullptr));
 	if (HasText(net.get()) && net->type == d->ewmh.UTF8_STRING)
-		return DecodeName(d, net.get());
-	if (HasText(icccm.get()))
-		return DecodeName(d, icccm.get());
-	return {};
+		return text::Utf8ToUtf16(TextValue(d, net.get()));
+	if (!HasText(icccm.get()))
+		return {};
+	if (icccm->type == d->compound_text && icccm->bytes_after > 0) {
+		const uint64_t whole = (uint64_t{icccm->value_len} + icccm->bytes_after + 3) / 4;
+		icccm.reset(xcb_get_property_reply(
+			d->conn,
+			xcb_get_property(d->conn, 0, window, XCB_ATOM_WM_NAME, d->compound_text, 0,
+					 static_cast<uint32_t>(std::min<uint64_t>(whole, kMaxLongs))),
+			nullptr));
+		if (!HasText(icccm.get()))
+			return {};
+	}
+	return text::Utf8ToUtf16(TextValue(d, icccm.get()));
 }
 
-// _NET_WM_PID is a pid on the machine named by WM_CLIENT_MACHINE: it counts
-// for windows of this machine (or that name none).
-bool IsLocalMachine(const X11Display *d, const xcb_get_property_reply_t *machine)
+// WM_CLIENT_MACHINE, in any text type, names this machine.
+bool IsThisMachine(const X11Display *d, const xcb_get_property_reply_t *machine)
 {
-	if (!machine || machine->type == XCB_NONE || machine->format != 8)
-		return true;
-	const auto *bytes = static_cast<const char *>(
-		xcb_get_property_value(const_cast<xcb_get_property_reply_t *>(machine)));
-	std::string name(bytes, static_cast<size_t>(xcb_get_property_value_length(
-					 const_cast<xcb_get_property_reply_t *>(machine))));
-	name.erase(std::find(name.begin(), name.end(), '\0'), name.end());
-	return name.empty() || strcasecmp(name.c_str(), d->host.c_str()) == 0;
-}
-
-// _NET_WM_PID of a window of this machine, both properties asked for at once:
-// false if the window does not exist (then the X-Resource extension must not
-// be asked: it answers for any id in a client's range, window or not); pid 0
-// when the window has no such property or belongs to another machine.
-bool ReadNetWmPid(X11Display *d, xcb_window_t window, uint32_t &pid)
-{
-	pid = 0;
-	const xcb_get_property_cookie_t pid_cookie = xcb_ewmh_get_wm_pid(&d->ewmh, window);
-	const xcb_get_property_cookie_t machine_cookie = xcb_get_property(
-		d->conn, 0, window, XCB_ATOM_WM_CLIENT_MACHINE, XCB_ATOM_STRING, 0, 64);
-	Reply<xcb_get_property_reply_t> reply(xcb_get_property_reply(d->conn, pid_cookie, nullptr));
-	Reply<xcb_get_property_reply_t> machine(
-		xcb_get_property_reply(d->conn, machine_cookie, nullptr));
-	if (!reply)
+	if (!HasText(machine))
 		return false;
-	if (reply->type == XCB_ATOM_CARDINAL && reply->format == 32 &&
-	    xcb_get_property_value_length(reply.get()) >= 4 && IsLocalMachine(d, machine.get()))
-		pid = *static_cast<const uint32_t *>(xcb_get_property_value(reply.get()));
-	return true;
+	std::string name = TextValue(d, machine);
+	name.erase(std::find(name.begin(), name.end(), '\0'), name.end());
+	return !name.empty() && strcasecmp(name.c_str(), d->host.c_str()) == 0;
 }
-// The pid the server knows for the client that created the window; only
-// local clients have one.
-uint32_t ResourcePid(X11Display *d, xcb_window_t window)
+
+// The pid the server knows for the client that created the window (local
+// clients only: the host's pid, also for a client in a PID namespace of
+// its own); 0 when it knows none.
+uint32_t ResourcePid(X11Display *d, xcb_res_query_client_ids_cookie_t cookie)
 {
-	if (!d->resource_pids)
-		return 0;
-	xcb_res_client_id_spec_t query{window, XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID};
-	Reply<xcb_res_query_client_ids_reply_t> ids(xcb_res_query_client_ids_reply(
-		d->conn, xcb_res_query_client_ids(d->conn, 1, &query), nullptr));
+	Reply<xcb_res_query_client_ids_reply_t> ids(
+		xcb_res_query_client_ids_reply(d->conn, cookie, nullptr));
 	if (!ids)
 		return 0;
 	// Only the local-client-pid kind was asked for, so each answer is one.
@@ -493,6 +699,35 @@ uint32_t ResourcePid(X11Display *d, xcb_window_t window)
 		if (xcb_res_client_id_value_value_length(it.data) == 1)
 			return *xcb_res_client_id_value_value(it.data);
 	}
+	return 0;
+}
+
+// The window's owner, everything asked for at once: the X-Resource
+// extension's pid for its client first, which no client can misstate; then
+// _NET_WM_PID, which a sandboxed client gives from inside its namespace and
+// a remote one from another machine, so only for a client of this machine
+// that the extension knows no pid for. 0 when the window does not exist
+// (the extension answers for any id in a client's range, window or not).
+uint32_t ReadOwner(X11Display *d, xcb_window_t window)
+{
+	const xcb_get_property_cookie_t pid_cookie = xcb_ewmh_get_wm_pid(&d->ewmh, window);
+	const xcb_get_property_cookie_t machine_cookie = xcb_get_property(
+		d->conn, 0, window, XCB_ATOM_WM_CLIENT_MACHINE, XCB_GET_PROPERTY_TYPE_ANY, 0, 64);
+	xcb_res_client_id_spec_t query{window, XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID};
+	xcb_res_query_client_ids_cookie_t res_cookie{};
+	if (d->resource_pids)
+		res_cookie = xcb_res_query_client_ids(d->conn, 1, &query);
+	Reply<xcb_get_property_reply_t> pid(xcb_get_property_reply(d->conn, pid_cookie, nullptr));
+	Reply<xcb_get_property_reply_t> machine(
+		xcb_get_property_reply(d->conn, machine_cookie, nullptr));
+	const uint32_t resource_pid = d->resource_pids ? ResourcePid(d, res_cookie) : 0;
+	if (!pid)
+		return 0;
+	if (resource_pid != 0)
+		return resource_pid;
+	if (pid->type == XCB_ATOM_CARDINAL && pid->format == 32 &&
+	    xcb_get_property_value_length(pid.get()) >= 4 && IsThisMachine(d, machine.get()))
+		return *static_cast<const uint32_t *>(xcb_get_property_value(pid.get()));
 	return 0;
 }
 
@@ -505,12 +740,17 @@ bool EnumTopLevelWindows(EnumWindowsCallback callback, std::intptr_t user)
 		return false;
 	Refresh(d);
 	// A copy: the callback may end up refreshing the cached list.
-	std::vector<xcb_window_t> windows = d->clients;
-	if (!d->has_client_list) {
-		if (!ReadRootChildren(d, windows))
+	const Screen &s = d->screens[d->current];
+	std::vector<xcb_window_t> windows = s.clients;
+	if (!s.has_client_list) {
+		if (!ListRootChildren(d, windows))
 			return false;
 		DrainEvents(d); // as at the end of the refresh
 	}
+	// A screen locker is no client of the window manager's.
+	if (d->locker != XCB_NONE &&
+	    std::find(windows.begin(), windows.end(), d->locker) == windows.end())
+		windows.push_back(d->locker);
 	// The foreground window is answered from the state just refreshed.
 	d->enumerating = true;
 	bool walked = true;
@@ -543,7 +783,7 @@ const char *ForegroundSource()
 WindowHandle DesktopWindow()
 {
 	X11Display *d = LiveConnection();
-	return d ? d->root : 0;
+	return d ? d->screens[d->current].root : 0;
 }
 
 int WindowTitle(WindowHandle window, char16_t *buffer, int max_count)
@@ -562,10 +802,7 @@ uint32_t WindowProcessId(WindowHandle window)
 {
 	X11Display *d = LiveConnection();
 	const xcb_window_t id = d ? WindowOf(d, window) : XCB_NONE;
-	uint32_t pid = 0;
-	if (id == XCB_NONE || !ReadNetWmPid(d, id, pid))
-		return 0;
-	return pid ? pid : ResourcePid(d, id);
+	return id == XCB_NONE ? 0 : ReadOwner(d, id);
 }
 
 bool WindowSystemLost()

@@ -116,15 +116,19 @@ using WindowHandle = std::uintptr_t;
 // Called for each top-level window; returning false stops the enumeration.
 using EnumWindowsCallback = bool (*)(WindowHandle window, std::intptr_t user);
 
-// Calls `callback` for each top-level window (EnumWindows; on X11 the
-// EWMH window manager's _NET_CLIENT_LIST, else the root's children, where
-// the frame that holds the focused client stands for it). Returns false
-// if the windows could not be listed or the callback stopped the walk.
+// Calls `callback` for each top-level window (EnumWindows; on X11 those of
+// the screen that holds the input focus: the EWMH window manager's
+// _NET_CLIENT_LIST, else the root's children, where the frame that holds
+// the focused client stands for it, and a screen locker's window while it
+// covers the screen). Returns false if the windows could not be listed or
+// the callback stopped the walk.
 bool EnumTopLevelWindows(EnumWindowsCallback callback, std::intptr_t user);
 
-// The foreground window, 0 when there is none. On X11 _NET_ACTIVE_WINDOW
-// while a live EWMH window manager keeps it, else the input focus walked up
-// to its top-level client; during an enumeration, as it was at its start.
+// The foreground window, 0 when there is none. On X11, on the screen that
+// holds the input focus: an override-redirect window mapped over the whole
+// screen (a screen locker or saver), else _NET_ACTIVE_WINDOW while a live
+// EWMH window manager keeps it, else the input focus walked up to its
+// top-level client; during an enumeration, as it was at its start.
 WindowHandle ForegroundWindow();
 
 // Where ForegroundWindow's answer comes from, in words for a log line;
@@ -132,7 +136,8 @@ WindowHandle ForegroundWindow();
 // Windows, where there is one source only.
 const char *ForegroundSource();
 
-// The desktop (root) window.
+// The desktop (root) window; on X11 that of the screen last found holding
+// the input focus.
 WindowHandle DesktopWindow();
 
 // Copies at most max_count - 1 UTF-16 units of the window's title into
@@ -144,9 +149,10 @@ WindowHandle DesktopWindow();
 int WindowTitle(WindowHandle window, char16_t *buffer, int max_count);
 
 // The id of the process that owns the window, 0 when it is not known or
-// the window does not exist. On X11 _NET_WM_PID when WM_CLIENT_MACHINE is
-// absent or names this machine, else the pid the X-Resource extension knows
-// for the window's client (local clients only).
+// the window does not exist. On X11 the pid the X-Resource extension knows
+// for the window's client (local clients only; the host's pid also for a
+// client in a PID namespace of its own), else _NET_WM_PID when
+// WM_CLIENT_MACHINE, in any text type, names this machine.
 uint32_t WindowProcessId(WindowHandle window);
 
 // True when there is no window system to ask: the X server has ended (the
@@ -165,10 +171,11 @@ struct ProcessSnapshot;
 
 // A snapshot of all processes (CreateToolhelp32Snapshot); nullptr on failure.
 // On Linux it holds the pids of the moment; each name is read as the walk
-// reaches it (basename of /proc/PID/exe, else the kernel's comm; for a
-// program under Wine, the Windows executable's file name from its command
-// line), and a
-// process that has ended by then, zombies included, is left out.
+// reaches it (basename of /proc/PID/exe; for a program under Wine, the
+// Windows executable's file name from its command line; when the link
+// cannot be read, the kernel's comm, or the first argument's file name when
+// it starts with comm, which the kernel cuts to 15 bytes), and a process
+// that has ended by then, zombies included, is left out.
 ProcessSnapshot *OpenProcessSnapshot();
 bool FirstProcess(ProcessSnapshot *snapshot, ProcessEntry *entry);
 bool NextProcess(ProcessSnapshot *snapshot, ProcessEntry *entry);

@@ -1,8 +1,9 @@
-// The hook library on an X server without the MIT-SCREEN-SAVER extension,
-// as XWayland is (Xvfb started with "-extension MIT-SCREEN-SAVER").
+// The hook library on an X server with neither the MIT-SCREEN-SAVER
+// extension nor XInput2's events (Xvfb started without it and without the
+// Generic Event extension that carries them): nothing tells of input.
 #include "tests/hook/hook-test-support.h"
 
-TEST(HookLibraryWithoutScreenSaver, SetVorlixHookFailsCleanly)
+TEST(HookLibraryWithoutInputExtensions, SetVorlixHookFailsCleanly)
 {
 	ASSERT_EQ(testing_support::Shell("xdpyinfo -queryExtensions").find("MIT-SCREEN-SAVER"),
 		  std::string::npos)

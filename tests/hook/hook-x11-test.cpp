@@ -11,25 +11,38 @@
 
 using testing_support::Shell;
 
-TEST(HookLibrary, LastInputTimeMovesForwardAfterAKeyPress)
+// The last input after `command`, once it has arrived (the hook's thread
+// reads it a moment after the server sent it); `before` if it never moves.
+int64_t LastInputAfter(HookLibrary &hook, const std::string &command, int64_t before)
+{
+	EXPECT_EQ(Shell(command + " && echo ok"), "ok\n") << command;
+	for (int i = 0; i < 100 && hook.last_active() == before; ++i)
+		std::this_thread::sleep_for(std::chrono::milliseconds(10));
+	return hook.last_active();
+}
+
+// What a person does moves the last input; what programs do to the screen
+// saver and the pointer does not (mpv resets the saver every 10 s while it
+// plays; an absolute mousemove is a warp).
+TEST(HookLibrary, LastInputMovesForKeysClicksAndMotionOnly)
 {
 	HookLibrary hook;
 	ASSERT_NE(hook.set(), 0);
 	EXPECT_NE(hook.set(), 0); // a second call keeps the hook
-	const int64_t before = hook.last_active();
-	std::this_thread::sleep_for(std::chrono::milliseconds(300));
-
-	const int64_t tick_before_press = static_cast<int64_t>(platform::TickCount64());
-	ASSERT_EQ(Shell("xdotool key shift && echo ok"), "ok\n");
-	const int64_t after = hook.last_active();
-	const int64_t tick_after_query = static_cast<int64_t>(platform::TickCount64());
-
-	EXPECT_GT(after, before + 250);
-	// On the program's tick counter: between the press and the question.
-	// The server keeps its time on the coarse monotonic clock, a few
-	// milliseconds behind the fine one.
-	EXPECT_GE(after, tick_before_press - 50);
-	EXPECT_LE(after, tick_after_query);
+	for (const char *input : {"xdotool key shift", "xdotool click 1",
+				  "xdotool mousemove_relative 5 5"}) {
+		const int64_t before = hook.last_active();
+		std::this_thread::sleep_for(std::chrono::milliseconds(300));
+		const int64_t tick_before = static_cast<int64_t>(platform::TickCount64());
+		const int64_t after = LastInputAfter(hook, input, before);
+		// On the program's tick counter, stamped as it arrived.
+		EXPECT_GE(after, tick_before) << input;
+		EXPECT_LE(after, static_cast<int64_t>(platform::TickCount64())) << input;
+	}
+	const int64_t settled = hook.last_active();
+	for (const char *nobody : {"xset s reset", "xdotool mousemove 200 300",
+				   "xdotool mousemove 20 30"})
+		EXPECT_EQ(LastInputAfter(hook, nobody, settled), settled) << nobody;
 
 	EXPECT_NE(hook.unset(), 0);
 	EXPECT_EQ(hook.unset(), 0); // nothing left to remove
@@ -49,6 +62,22 @@ TEST(HookLibrary, LastInputTimeStaysPutWithoutInput)
 	const int64_t now = static_cast<int64_t>(platform::TickCount64());
 	EXPECT_GE(still, tick_before_press - 50); // the coarse clock, as above
 	EXPECT_GE(now - still, 1500 - 50);
+	hook.unset();
+}
+
+// A screen locker grabs the keyboard; the password typed into it is input.
+TEST(HookLibrary, KeysTypedIntoAScreenLockerAreInput)
+{
+	HookLibrary hook;
+	ASSERT_NE(hook.set(), 0);
+	const std::string locker = Shell("i3lock -n >/dev/null 2>&1 & echo $!");
+	ASSERT_NE(Shell("for i in $(seq 100); do xwininfo -root -children | grep -q '1280x1024+0+0' "
+			"&& echo up && break; sleep 0.1; done"),
+		  "") << "i3lock did not cover the screen";
+	const int64_t before = hook.last_active();
+	std::this_thread::sleep_for(std::chrono::milliseconds(300));
+	EXPECT_GT(LastInputAfter(hook, "xdotool key a", before), before + 250);
+	Shell("kill " + locker);
 	hook.unset();
 }
 

@@ -2,7 +2,9 @@
 // real record file below a temporary application-data folder.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
+#include <string>
 
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -198,11 +200,13 @@ TEST_F(Sampler, NoForegroundWindowWritesNothing)
 	EXPECT_TRUE(log.entries().empty());
 }
 
+// The server knows no pid for a client over TCP; the window's _NET_WM_PID
+// names a process of this machine that has ended.
 TEST_F(Sampler, ProcessThatHasEndedGivesADash)
 {
 	const pid_t gone = EndedProcess();
-	ASSERT_TRUE(windows.Activate(windows.OpenWith(
-		"open-pid", std::to_string(gone) + " orphan")));
+	TestWindows tcp({"env", "DISPLAY=localhost" + std::string(std::getenv("DISPLAY"))});
+	ASSERT_TRUE(tcp.Activate(tcp.OpenWith("open-pid", std::to_string(gone) + " orphan")));
 	Tick();
 	const auto rows = Rows();
 	ASSERT_EQ(rows.size(), 1u);

@@ -3,6 +3,7 @@
 // and from files this test creates.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <map>
@@ -147,6 +148,50 @@ TEST(ProcessSnapshot, ProcessWithoutReadableExecutableIsNamedByItsCommand)
 	const uint32_t pid = static_cast<uint32_t>(std::stoul(found.substr(0, space)));
 	const std::string comm = found.substr(space + 1, found.size() - space - 2);
 	EXPECT_EQ(Snapshot()[pid], comm);
+}
+
+// Another user's executable cannot be read, and the kernel's comm is cut to
+// 15 bytes ("partition-edito"); the first argument names the program whole,
+// unless the program has rewritten it. Root's processes, read as nobody.
+TEST(ProcessSnapshot, AnotherUsersProcessIsNamedByItsWholeFirstArgument)
+{
+	if (getuid() != 0)
+		GTEST_SKIP() << "needs root to read as another user";
+	TempDir dir;
+	const std::string name = "partition-editor-long", path = dir / name;
+	ASSERT_EQ(Shell("cp /bin/sleep " + path + " && echo ok"), "ok\n");
+	std::map<pid_t, std::string> expected;
+	for (const auto &[first, named] : {std::pair<std::string, std::string>{path, name},
+					   {"postgres: writer", "partition-edito"}}) {
+		const pid_t pid = fork();
+		if (pid == 0) {
+			execl(path.c_str(), first.c_str(), "30", static_cast<char *>(nullptr));
+			_exit(127);
+		}
+		ASSERT_TRUE(WaitForExec(pid, name));
+		expected[pid] = named;
+	}
+	int out[2];
+	ASSERT_EQ(pipe(out), 0);
+	const pid_t reader = fork();
+	if (reader == 0) {
+		std::string seen;
+		if (setgid(65534) == 0 && setuid(65534) == 0)
+			for (const auto &[pid, named] : expected)
+				seen += Snapshot()[static_cast<uint32_t>(pid)] + "\n";
+		_exit(write(out[1], seen.data(), seen.size()) < 0);
+	}
+	close(out[1]);
+	std::string seen(4096, '\0');
+	seen.resize(static_cast<size_t>(std::max<ssize_t>(read(out[0], &seen[0], seen.size()), 0)));
+	close(out[0]);
+	waitpid(reader, nullptr, 0);
+	std::string wanted;
+	for (const auto &[pid, named] : expected) {
+		wanted += named + "\n";
+		KillAndReap(pid);
+	}
+	EXPECT_EQ(seen, wanted);
 }
 
 TEST(ProcessSnapshot, NullSnapshotIsHarmless)

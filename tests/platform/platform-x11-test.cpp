@@ -12,6 +12,7 @@
 #include <map>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "platform/platform.h"
@@ -79,6 +80,13 @@ std::string ExeNameOf(uint32_t pid)
 			name = platform::text::Utf16ToUtf8(entry.exe_file);
 	platform::CloseProcessSnapshot(snapshot);
 	return name;
+}
+
+// The id of the window a handle names (the rest of the handle is its
+// generation).
+uint32_t WindowId(WindowHandle handle)
+{
+	return static_cast<uint32_t>(handle);
 }
 
 } // namespace
@@ -178,6 +186,16 @@ TEST(X11Windows, LongTitlesAreCutLikeGetWindowTextW)
 	const std::string pair_title = std::string(147, 'x') + "\xf0\x9f\x98\x80" + "tail";
 	const std::u16string pair16 = std::u16string(147, u'x') + u"\U0001F600tail";
 	const uint32_t plain = client.Open(long_title), pair = client.Open(pair_title);
+	// COMPOUND_TEXT switching sets before every character (GB2312, then
+	// Latin-1's right half): 100 times ESC $ ) A, D6 D0, ESC - A, E9 is
+	// 1,000 bytes for 200 characters.
+	std::string switching;
+	for (int i = 0; i < 100; ++i)
+		switching += "1b242941d6d01b2d41e9";
+	const uint32_t ctext = client.OpenWith("open-raw", "COMPOUND_TEXT " + switching);
+	std::u16string switching16;
+	for (int i = 0; i < 74; ++i)
+		switching16 += u"\u4e2d\u00e9";
 
 	const struct {
 		uint32_t window;
@@ -188,6 +206,7 @@ TEST(X11Windows, LongTitlesAreCutLikeGetWindowTextW)
 		{plain, 200, long16.substr(0, 199)}, {plain, 2, u"a"},
 		{plain, 1, u""},                     {pair, 149, pair16.substr(0, 147)},
 		{pair, 150, pair16.substr(0, 149)},  {pair, 148, pair16.substr(0, 147)},
+		{ctext, 149, switching16},
 	};
 	for (const auto &c : cases)
 		EXPECT_EQ(Title(c.window, c.max_count), c.expected) << c.max_count;
@@ -197,30 +216,87 @@ TEST(X11Windows, LongTitlesAreCutLikeGetWindowTextW)
 	EXPECT_EQ(untouched[0], u'#');
 }
 
-TEST(X11Windows, ProcessIdFromNetWmPidElseFromTheXResourceExtension)
+// The owner is the client's host pid as X-Resource knows it, whatever
+// _NET_WM_PID claims: a client in a PID namespace of its own gives its pid
+// inside (1). A client over TCP has no pid there; its _NET_WM_PID counts
+// only when WM_CLIENT_MACHINE, of any text type, names this machine.
+TEST(X11Windows, OwnerIsTheClientsHostPidElseNetWmPidOfThisMachine)
 {
 	TestWindows client;
-	const uint32_t with_pid = client.Open("with pid");
-	const uint32_t without = client.OpenWith("open-nopid", "without pid");
-	const uint32_t other_pid = client.OpenWith("open-pid", "4242 claims another pid");
-	const uint32_t latin1 = client.OpenWith("open-latin1", "old style");
-	ASSERT_NE(Shell("xprop -id " + std::to_string(without) + " _NET_WM_PID").find("not found"),
-		  std::string::npos);
-
 	const uint32_t pid = static_cast<uint32_t>(client.pid());
-	EXPECT_EQ(platform::WindowProcessId(with_pid), pid);
-	EXPECT_EQ(platform::WindowProcessId(without), pid);
-	EXPECT_EQ(platform::WindowProcessId(latin1), pid);
-	EXPECT_EQ(platform::WindowProcessId(other_pid), 4242u);
-	EXPECT_EQ(ExeNameOf(platform::WindowProcessId(without)), "vorlix-test-windows");
+	EXPECT_EQ(platform::WindowProcessId(client.Open("with pid")), pid);
+	EXPECT_EQ(platform::WindowProcessId(client.OpenWith("open-nopid", "without")), pid);
+	EXPECT_EQ(platform::WindowProcessId(client.OpenWith("open-pid", "4242 claims")), pid);
 
-	// _NET_WM_PID is a pid on the machine in WM_CLIENT_MACHINE.
-	const std::string set_machine = "xprop -id " + std::to_string(other_pid) +
-					" -f WM_CLIENT_MACHINE 8s -set WM_CLIENT_MACHINE ";
-	Shell(set_machine + "elsewhere.invalid");
-	EXPECT_EQ(platform::WindowProcessId(other_pid), pid);
-	Shell(set_machine + "\"$(hostname)\"");
-	EXPECT_EQ(platform::WindowProcessId(other_pid), 4242u);
+	TestWindows sandboxed({"unshare", "--pid", "--fork"});
+	const uint32_t boxed = sandboxed.Open("sandboxed");
+	EXPECT_EQ(Shell("xprop -id " + std::to_string(boxed) + " _NET_WM_PID"),
+		  "_NET_WM_PID(CARDINAL) = 1\n");
+	const uint32_t host_pid = platform::WindowProcessId(boxed);
+	EXPECT_EQ(std::to_string(host_pid) + "\n",
+		  Shell("pgrep -P " + std::to_string(sandboxed.pid())));
+	EXPECT_EQ(ExeNameOf(host_pid), "vorlix-test-windows");
+
+	TestWindows remote({"env", "DISPLAY=localhost" + std::string(std::getenv("DISPLAY"))});
+	const uint32_t far = remote.OpenWith("open-pid", "4242 over tcp");
+	const std::string xprop = "xprop -id " + std::to_string(far);
+	Shell(xprop + " -remove WM_CLIENT_MACHINE");
+	EXPECT_EQ(platform::WindowProcessId(far), 0u);
+	const std::string set_machine = xprop + " -f WM_CLIENT_MACHINE ";
+	for (const auto &[type, machine, expected] :
+	     {std::tuple<std::string, std::string, uint32_t>{"8s", "elsewhere.invalid", 0u},
+	      {"8s", "\"$(hostname)\"", 4242u},
+	      {"8u", "\"$(hostname)\"", 4242u}}) {
+		Shell(set_machine + type + " -set WM_CLIENT_MACHINE " + machine);
+		EXPECT_EQ(platform::WindowProcessId(far), expected) << type << " " << machine;
+	}
+}
+
+// A screen locker's override-redirect window covers the screen; the focus
+// and _NET_ACTIVE_WINDOW stay on the window below. It is the foreground
+// window until it goes.
+TEST(X11Windows, ScreenLockerIsTheForegroundWindowWhileItCoversTheScreen)
+{
+	TestWindows client;
+	const uint32_t below = client.Open("Report draft");
+	ASSERT_TRUE(client.Activate(below));
+	const std::string locker = Shell("i3lock -n >/dev/null 2>&1 & echo $!");
+	const uint32_t locker_pid = static_cast<uint32_t>(std::stoul(locker));
+	WindowHandle foreground = 0;
+	EXPECT_TRUE(Eventually([&] {
+		foreground = platform::ForegroundWindow();
+		return platform::WindowProcessId(foreground) == locker_pid;
+	}));
+	EXPECT_EQ(ExeNameOf(locker_pid), "i3lock");
+	EXPECT_EQ(XpropWindows("-root _NET_ACTIVE_WINDOW"), std::vector<WindowHandle>{below});
+	const std::vector<WindowHandle> listed = ListWindows();
+	EXPECT_NE(std::find(listed.begin(), listed.end(), foreground), listed.end());
+
+	Shell("kill " + locker);
+	EXPECT_TRUE(Eventually([&] { return platform::ForegroundWindow() == below; }));
+}
+
+// Two screens, openbox on screen 0 only: a window focused on screen 1 is
+// the foreground window although screen 0's _NET_ACTIVE_WINDOW stays.
+TEST(X11Windows, ForegroundIsLookedForOnTheScreenThatHoldsTheFocus)
+{
+	TestWindows client;
+	const uint32_t first = client.Open("on screen 0");
+	ASSERT_TRUE(client.Activate(first));
+	TestWindows second({"env", "DISPLAY=" + std::string(std::getenv("DISPLAY")) + ".1"});
+	const uint32_t other = second.Open("on screen 1");
+	Shell("xdotool windowfocus --sync " + std::to_string(other));
+	WindowHandle foreground = 0;
+	EXPECT_TRUE(Eventually([&] {
+		foreground = platform::ForegroundWindow();
+		return WindowId(foreground) == other;
+	}));
+	EXPECT_EQ(Title(foreground), u"on screen 1");
+	const std::vector<WindowHandle> listed = ListWindows();
+	EXPECT_NE(std::find(listed.begin(), listed.end(), foreground), listed.end());
+
+	ASSERT_TRUE(client.Activate(first));
+	EXPECT_TRUE(Eventually([&] { return WindowId(platform::ForegroundWindow()) == first; }));
 }
 
 TEST(X11Windows, WindowsThatDoNotExistReadAsNothing)
@@ -299,13 +375,6 @@ TEST(X11Windows, ChurningWindowsNeverBreakTheSampling)
 	EXPECT_EQ(wrong, 0);
 	EXPECT_FALSE(platform::WindowSystemLost());
 	EXPECT_TRUE(Eventually([] { return ListWindows() == XpropWindows("-root _NET_CLIENT_LIST"); }));
-}
-
-// The id of the window a handle names (the rest of the handle is its
-// generation).
-uint32_t WindowId(WindowHandle handle)
-{
-	return static_cast<uint32_t>(handle);
 }
 
 // A window manager killed outright leaves its _NET_ACTIVE_WINDOW behind;

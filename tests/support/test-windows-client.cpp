@@ -13,20 +13,33 @@
 
 namespace testing_support {
 
-TestWindows::TestWindows() : TestWindows(BinPath("vorlix-test-windows")) {}
+TestWindows::TestWindows(const std::vector<std::string> &launcher)
+	: TestWindows(launcher, BinPath("vorlix-test-windows"))
+{
+}
 
 TestWindows::TestWindows(const std::string &program)
+	: TestWindows(std::vector<std::string>{}, program)
+{
+}
+
+TestWindows::TestWindows(std::vector<std::string> command, const std::string &program)
 {
 	int in[2], out[2];
 	if (pipe(in) != 0 || pipe(out) != 0)
 		throw std::runtime_error("pipe failed");
+	command.push_back(program);
+	std::vector<char *> argv;
+	for (std::string &argument : command)
+		argv.push_back(&argument[0]);
+	argv.push_back(nullptr);
 	pid_ = fork();
 	if (pid_ == 0) {
 		dup2(in[0], 0);
 		dup2(out[1], 1);
 		close(in[1]);
 		close(out[0]);
-		execl(program.c_str(), program.c_str(), static_cast<char *>(nullptr));
+		execvp(argv[0], argv.data());
 		_exit(127);
 	}
 	close(in[0]);

@@ -12,9 +12,10 @@ namespace testing_support {
 
 class TestWindows {
 public:
-	// Starts the client from the build's bin folder and waits until it is
-	// connected; throws std::runtime_error if it cannot start.
-	TestWindows();
+	// Starts the client from the build's bin folder, through `launcher`
+	// when one is given (e.g. {"env", "DISPLAY=:1.1"}), and waits until it
+	// is connected; throws std::runtime_error if it cannot start.
+	explicit TestWindows(const std::vector<std::string> &launcher = {});
 	// The same from a copy of the client at `program`.
 	explicit TestWindows(const std::string &program);
 	// Asks it to quit (its windows go with it) and reaps it.
@@ -40,6 +41,8 @@ public:
 	pid_t pid() const { return pid_; }
 
 private:
+	// Runs `command` followed by `program`.
+	TestWindows(std::vector<std::string> command, const std::string &program);
 	bool ReadLine(std::string &line, int timeout_ms);
 
 	pid_t pid_ = -1;
