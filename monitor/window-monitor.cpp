@@ -10,6 +10,7 @@
 #include <util/platform.h>
 
 #include "logging/config-path.h"
+#include "platform/utf16-text.h"
 #include "store/monitor-db.h"
 
 namespace {
@@ -78,9 +79,10 @@ void LogForegroundSource()
 	}
 }
 
-QByteArray Utf8(const char16_t *text)
+// Valid UTF-8 whatever the window holds: a lone surrogate becomes U+FFFD.
+std::string Utf8(const char16_t *text)
 {
-	return QString::fromUtf16(text).toUtf8();
+	return platform::text::Utf16ToUtf8(text);
 }
 
 void ReadForegroundWindow(platform::WindowHandle window)
@@ -102,7 +104,7 @@ void ReadForegroundWindow(platform::WindowHandle window)
 	std::copy(process, process + kMaxCount, info.process);
 	info.last_window = window;
 	blog(LOG_INFO, "CheckActiveWindow window_title:%s window_process:%s",
-	     Utf8(info.title).constData(), Utf8(info.process).constData());
+	     Utf8(info.title).c_str(), Utf8(info.process).c_str());
 }
 
 } // namespace
