@@ -568,6 +568,11 @@ uint32_t WindowProcessId(WindowHandle window)
 	return pid ? pid : ResourcePid(d, id);
 }
 
+uint32_t HostedWindowProcessId(WindowHandle)
+{
+	return 0;
+}
+
 bool WindowSystemLost()
 {
 	X11Display *d = Connection();
