@@ -3,7 +3,9 @@
 #include <cstdio>
 #include <string>
 
+#include <QCoreApplication>
 #include <QSqlQuery>
+#include <QStringList>
 #include <QString>
 #include <QVariant>
 #include <util/base.h>
@@ -199,6 +201,19 @@ QSqlError InsertTable(QSqlDatabase &db)
 		     query.executedQuery().toUtf8().constData());
 	}
 	return query.lastError();
+}
+
+bool DatabaseDriverAvailable()
+{
+	if (QSqlDatabase::isDriverAvailable(QStringLiteral("QSQLITE")))
+		return true;
+	const QString folders =
+		QCoreApplication::libraryPaths().join(QStringLiteral("; "));
+	blog(LOG_ERROR,
+	     "SQLite driver QSQLITE cannot be loaded: no sqldrivers plugin for it "
+	     "below %s",
+	     folders.toUtf8().constData());
+	return false;
 }
 
 void WriteActiveInfo()
