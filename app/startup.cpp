@@ -2,6 +2,8 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <string>
+#include <vector>
 
 #include <util/base.h>
 #include <util/platform.h>
@@ -9,6 +11,7 @@
 #include "logging/config-path.h"
 #include "logging/log-file.h"
 #include "logging/log-handler.h"
+#include "platform/platform.h"
 
 namespace {
 
@@ -68,7 +71,15 @@ int VorlixMain(int argc, char **argv)
 {
 	SaveConsoleHandler();
 
+	// The ids, the key and the server time are taken from argv as given;
+	// folder names and the logged command line from the text the user
+	// typed, which on Windows differs from argv's ANSI bytes.
+	const std::vector<std::string> text = platform::CommandLineText(argc, argv);
+	std::vector<const char *> text_argv;
+	for (const std::string &arg : text)
+		text_argv.push_back(arg.c_str());
 	const ScannedOptions scan = ScanOptions(argc, argv);
+	const ScannedOptions named = ScanOptions(argc, text_argv.data());
 	if (scan.outcome == ScannedOptions::Outcome::Help) {
 		PrintHelp();
 		std::exit(0);
@@ -81,16 +92,17 @@ int VorlixMain(int argc, char **argv)
 		std::fflush(stdout);
 		std::exit(-1);
 	}
-	if (!EnsureLogDirectory(scan.log_dir))
+	if (!EnsureLogDirectory(named.log_dir))
 		std::exit(-1);
 
 	std::fstream log_stream;
-	OpenLogFile(log_stream, scan.log_dir);
+	OpenLogFile(log_stream, named.log_dir);
 
 	CheckOptions(scan);
 	blog(LOG_INFO, "Command Line Arguments: %s",
-	     CommandLineEcho(argc, argv, scan).c_str());
+	     CommandLineEcho(argc, text_argv.data(), named).c_str());
 
-	const LaunchOptions options = MakeLaunchOptions(scan);
+	LaunchOptions options = MakeLaunchOptions(scan);
+	options.record_dir = named.record_dir;
 	return RunApplication(argc, argv, options, log_stream);
 }

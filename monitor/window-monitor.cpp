@@ -1,6 +1,7 @@
 #include "monitor/window-monitor.h"
 
 #include <algorithm>
+#include <cwctype>
 #include <string>
 
 #include <QCoreApplication>
@@ -11,6 +12,7 @@
 
 #include "logging/config-path.h"
 #include "logging/log-handler.h"
+#include "platform/utf16-text.h"
 #include "store/monitor-db.h"
 
 namespace {
@@ -79,11 +81,43 @@ void LogForegroundSource()
 	}
 }
 
+// Valid UTF-8 whatever the window holds: a lone surrogate becomes U+FFFD.
+std::string Utf8(const char16_t *text)
+{
+	return platform::text::Utf16ToUtf8(text);
+}
+
 // The title and the executable's name come from other programs: in the
-// log they must not start lines of their own.
+// log they must be valid UTF-8 and must not start lines of their own.
 std::string LogText(const char16_t *text)
 {
-	return EscapeControlCharacters(QString::fromUtf16(text).toStdString());
+	return EscapeControlCharacters(Utf8(text));
+}
+
+// Windows Store apps show their window inside a frame of this process.
+bool IsStoreAppFrame(const char16_t *process)
+{
+	const char16_t *frame = u"ApplicationFrameHost.exe";
+	for (; *process && *frame; ++process, ++frame)
+		if (std::towlower(*process) != std::towlower(*frame))
+			return false;
+	return *process == *frame;
+}
+
+// The executable of the window's process, or "-". For a Store app's frame,
+// that of the app whose window the frame holds, when it holds one.
+void ReadWindowProcess(platform::WindowHandle window, char16_t *process)
+{
+	const uint32_t pid = platform::WindowProcessId(window);
+	if (pid == 0) {
+		CopyText(process, kDash);
+		return;
+	}
+	ReadProcessName(pid, process);
+	if (!IsStoreAppFrame(process))
+		return;
+	if (const uint32_t hosted = platform::HostedWindowProcessId(window))
+		ReadProcessName(hosted, process);
 }
 
 void ReadForegroundWindow(platform::WindowHandle window)
@@ -94,11 +128,7 @@ void ReadForegroundWindow(platform::WindowHandle window)
 		CopyText(title, kDash);
 
 	char16_t process[kTextUnits] = {};
-	const uint32_t pid = platform::WindowProcessId(window);
-	if (pid == 0)
-		CopyText(process, kDash);
-	else
-		ReadProcessName(pid, process);
+	ReadWindowProcess(window, process);
 
 	ActiveInfoRecord &info = SharedSample::ActiveInfo;
 	std::copy(title, title + kMaxCount, info.title);
@@ -154,6 +184,9 @@ bool WindowMonitor::WindowMonitorStart()
 		}
 	}
 	if (!MonitorDbPathFits(record_dir, ActiveInfo.user_id))
+		return false;
+
+	if (!DatabaseDriverAvailable())
 		return false;
 
 	const char *library = platform::HookLibraryName();

@@ -413,4 +413,9 @@ std::string ExecutableDirectory()
 	return exe.substr(0, exe.rfind('/'));
 }
 
+std::vector<std::string> CommandLineText(int argc, const char *const *argv)
+{
+	return std::vector<std::string>(argv, argv + argc);
+}
+
 } // namespace platform

@@ -9,7 +9,10 @@
 #include <fstream>
 #include <string>
 
+#include <vector>
+
 #include <windows.h>
+#include <shellapi.h>
 #include <tlhelp32.h>
 
 static_assert(sizeof(wchar_t) == sizeof(char16_t), "Windows wide text is UTF-16");
@@ -52,6 +55,30 @@ std::string Utf8Text(const wchar_t *text, int length)
 		WideCharToMultiByte(CP_UTF8, 0, text, length, &utf8[0], bytes, nullptr,
 				    nullptr);
 	return utf8;
+}
+
+// The wide `text` as bytes of `code_page` (CP_UTF8, CP_ACP).
+std::string Narrow(const wchar_t *text, UINT code_page)
+{
+	const int size = WideCharToMultiByte(code_page, 0, text, -1, nullptr, 0, nullptr, nullptr);
+	if (size <= 1)
+		return std::string();
+	std::string out(static_cast<size_t>(size), '\0');
+	WideCharToMultiByte(code_page, 0, text, -1, &out[0], size, nullptr, nullptr);
+	out.resize(static_cast<size_t>(size - 1));
+	return out;
+}
+
+// The bytes `text` of `code_page` as wide text.
+std::wstring Widen(const char *text, UINT code_page)
+{
+	const int size = MultiByteToWideChar(code_page, 0, text, -1, nullptr, 0);
+	if (size <= 1)
+		return std::wstring();
+	std::wstring out(static_cast<size_t>(size), L'\0');
+	MultiByteToWideChar(code_page, 0, text, -1, &out[0], size);
+	out.resize(static_cast<size_t>(size - 1));
+	return out;
 }
 
 } // namespace
@@ -310,6 +337,36 @@ uint32_t WindowProcessId(WindowHandle window)
 	return static_cast<uint32_t>(pid);
 }
 
+namespace {
+
+struct HostedSearch {
+	DWORD frame_pid;
+	DWORD found;
+};
+
+BOOL CALLBACK FindForeignChild(HWND child, LPARAM context)
+{
+	auto *search = reinterpret_cast<HostedSearch *>(context);
+	DWORD pid = 0;
+	GetWindowThreadProcessId(child, &pid);
+	if (pid == 0 || pid == search->frame_pid)
+		return TRUE;
+	search->found = pid;
+	return FALSE;
+}
+
+} // namespace
+
+uint32_t HostedWindowProcessId(WindowHandle frame)
+{
+	const HWND window = reinterpret_cast<HWND>(frame);
+	HostedSearch search{0, 0};
+	if (!window || !GetWindowThreadProcessId(window, &search.frame_pid))
+		return 0;
+	EnumChildWindows(window, FindForeignChild, reinterpret_cast<LPARAM>(&search));
+	return static_cast<uint32_t>(search.found);
+}
+
 bool WindowSystemLost()
 {
 	return false;
@@ -411,6 +468,22 @@ std::string ExecutableDirectory()
 			    nullptr, nullptr);
 	const size_t slash = utf8.find_last_of("\\/");
 	return slash == std::string::npos ? std::string() : utf8.substr(0, slash);
+}
+
+std::vector<std::string> CommandLineText(int argc, const char *const *argv)
+{
+	int count = 0;
+	wchar_t **wide = CommandLineToArgvW(GetCommandLineW(), &count);
+	std::vector<std::string> args;
+	for (int i = 0; i < argc; ++i) {
+		// The runtime and CommandLineToArgvW split a command line alike but
+		// for odd quoting; where they differ, argv is what main() saw.
+		const bool agrees = wide && count == argc && Narrow(wide[i], CP_ACP) == argv[i];
+		args.push_back(agrees ? Narrow(wide[i], CP_UTF8)
+				      : Narrow(Widen(argv[i], CP_ACP).c_str(), CP_UTF8));
+	}
+	LocalFree(wide);
+	return args;
 }
 
 } // namespace platform

@@ -805,6 +805,11 @@ uint32_t WindowProcessId(WindowHandle window)
 	return id == XCB_NONE ? 0 : ReadOwner(d, id);
 }
 
+uint32_t HostedWindowProcessId(WindowHandle)
+{
+	return 0;
+}
+
 bool WindowSystemLost()
 {
 	X11Display *d = Connection();

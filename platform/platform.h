@@ -7,6 +7,7 @@
 #include <ctime>
 #include <iosfwd>
 #include <string>
+#include <vector>
 
 namespace platform {
 
@@ -155,6 +156,12 @@ int WindowTitle(WindowHandle window, char16_t *buffer, int max_count);
 // WM_CLIENT_MACHINE, in any text type, names this machine.
 uint32_t WindowProcessId(WindowHandle window);
 
+// The process of the first child window of `frame` that another process
+// owns, 0 when there is none. A Windows Store app shows its window inside a
+// frame of ApplicationFrameHost.exe; the app's own window is such a child.
+// Always 0 on X11, where no window manager frames its clients that way.
+uint32_t HostedWindowProcessId(WindowHandle frame);
+
 // True when there is no window system to ask: the X server has ended (the
 // loss shows at the first request after it), or there never was a display.
 // Every window function then answers "nothing". Always false on Windows.
@@ -205,5 +212,13 @@ namespace platform {
 // Absolute path of the folder holding the running executable; empty if it
 // cannot be found.
 std::string ExecutableDirectory();
+
+// The arguments of main() as text for paths and the log. On Windows main()
+// gets them in the ANSI code page (GBK on a Chinese desktop), while the
+// application-data folder and every file call take UTF-8: each becomes
+// UTF-8 of what was typed, from the wide command line where that agrees
+// with argv, else converted from the ANSI code page. On POSIX argv as it
+// is, byte for byte.
+std::vector<std::string> CommandLineText(int argc, const char *const *argv);
 
 } // namespace platform

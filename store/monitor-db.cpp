@@ -3,7 +3,9 @@
 #include <cstdio>
 #include <string>
 
+#include <QCoreApplication>
 #include <QSqlQuery>
+#include <QStringList>
 #include <QString>
 #include <QVariant>
 #include <util/base.h>
@@ -11,6 +13,7 @@
 
 #include "monitor/shared-sample.h"
 #include "platform/platform.h"
+#include "platform/utf16-text.h"
 #include "store/value-cipher.h"
 
 const char *const kMonitorConnection = "monitor_connection";
@@ -32,14 +35,17 @@ constexpr int kOpenAttempts = 3;
 constexpr int kLockedRetries = 3;
 constexpr int kWaitMs = 300;
 
-// The text of a fixed UTF-16 field up to its terminator, never past the
-// field even when the terminator is missing.
-template <size_t N> QString FieldText(const char16_t (&field)[N])
+// The UTF-8 text of a fixed UTF-16 field up to its terminator, never past
+// the field even when the terminator is missing. A lone surrogate (a title
+// cut inside a pair by its program) becomes U+FFFD here: handed on as
+// UTF-16, SQLite would pair it with the next unit, losing a character, or
+// store bytes that are not UTF-8.
+template <size_t N> std::string FieldUtf8(const char16_t (&field)[N])
 {
 	size_t length = 0;
 	while (length < N && field[length] != u'\0')
 		++length;
-	return QString::fromUtf16(field, static_cast<int>(length));
+	return platform::text::Utf16ToUtf8(std::u16string_view(field, length));
 }
 
 // The base64 text of the encrypted value; empty when the encryption failed
@@ -178,7 +184,7 @@ QSqlError InsertTable(QSqlDatabase &db)
 	char active_tm[32] = {};
 	std::snprintf(active_tm, sizeof(active_tm), "%lld",
 		      static_cast<long long>(info.active_tm));
-	const std::string process = FieldText(info.process).toUtf8().toStdString();
+	const std::string process = FieldUtf8(info.process);
 
 	query.bindValue(":mid", QVariant(static_cast<qint32>(info.member_id)),
 			QSql::In);
@@ -186,7 +192,7 @@ QSqlError InsertTable(QSqlDatabase &db)
 			QSql::In);
 	query.bindValue(":atm", EncryptedValue(active_tm), QSql::In);
 	query.bindValue(":p", EncryptedValue(process), QSql::In);
-	query.bindValue(":t", FieldText(info.title), QSql::In);
+	query.bindValue(":t", QString::fromStdString(FieldUtf8(info.title)), QSql::In);
 
 	if (!query.exec()) {
 		blog(LOG_ERROR, "InsertTable err_msg:%s query:%s",
@@ -194,6 +200,19 @@ QSqlError InsertTable(QSqlDatabase &db)
 		     query.executedQuery().toUtf8().constData());
 	}
 	return query.lastError();
+}
+
+bool DatabaseDriverAvailable()
+{
+	if (QSqlDatabase::isDriverAvailable(QStringLiteral("QSQLITE")))
+		return true;
+	const QString folders =
+		QCoreApplication::libraryPaths().join(QStringLiteral("; "));
+	blog(LOG_ERROR,
+	     "SQLite driver QSQLITE cannot be loaded: no sqldrivers plugin for it "
+	     "below %s",
+	     folders.toUtf8().constData());
+	return false;
 }
 
 void WriteActiveInfo()

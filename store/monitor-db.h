@@ -17,6 +17,11 @@ extern const char *const kInsertSql;
 // written to it. Its folder must exist, so that links in it can be resolved.
 bool MonitorDbPathFits(const std::string &record_dir, int user_id);
 
+// True when Qt can load its SQLite driver; otherwise logs one error line
+// naming the driver and the folders it was looked for in. Without it every
+// write would fail with nothing but "db open fail".
+bool DatabaseDriverAvailable();
+
 // Writes WindowMonitor::ActiveInfo as one row; logs why when it cannot.
 void WriteActiveInfo();
 

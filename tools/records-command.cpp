@@ -3,6 +3,8 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <memory>
 
 #include <QFile>
@@ -64,6 +66,23 @@ struct Session {
 	int64_t rows = 0;
 };
 
+// A name from the command line: UTF-8 on Windows (wide file calls), bytes as
+// given on POSIX.
+std::filesystem::path FileName(const std::string &name)
+{
+	return std::filesystem::u8path(name);
+}
+
+// The same name for Qt, from the path's native form, whichever it is.
+[[maybe_unused]] QString QtFileName(const std::string &native)
+{
+	return QFile::decodeName(native.c_str());
+}
+[[maybe_unused]] QString QtFileName(const std::wstring &native)
+{
+	return QString::fromStdWString(native);
+}
+
 int Fail(FILE *err, const std::string &message, int status)
 {
 	std::fprintf(err, "vorlix-records: %s\n", message.c_str());
@@ -73,17 +92,16 @@ int Fail(FILE *err, const std::string &message, int status)
 bool ReadKeyFile(const std::string &path, std::string &key,
 		 std::string &error)
 {
-	FILE *file = std::fopen(path.c_str(), "rb");
+	std::ifstream file(FileName(path), std::ios::binary);
 	if (!file) {
 		error = "cannot read key file " + path + ": " +
 			std::strerror(errno);
 		return false;
 	}
 	char buffer[kKeyFileLimit];
-	const size_t size = std::fread(buffer, 1, sizeof(buffer), file);
-	const bool failed = std::ferror(file);
-	std::fclose(file);
-	if (failed) {
+	file.read(buffer, sizeof(buffer));
+	const size_t size = static_cast<size_t>(file.gcount());
+	if (file.bad()) {
 		error = "cannot read key file " + path;
 		return false;
 	}
@@ -245,7 +263,7 @@ int RunSummary(Session &s)
 bool WritePage(const std::string &path, const std::string &page,
 	       std::string &error)
 {
-	QSaveFile file(QFile::decodeName(path.c_str()));
+	QSaveFile file(QtFileName(FileName(path).native()));
 	const bool written =
 		file.open(QIODevice::WriteOnly) &&
 		file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner) &&

@@ -4,9 +4,10 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <filesystem>
+#include <system_error>
 
 #include <sqlite3.h>
-#include <sys/stat.h>
 
 namespace {
 
@@ -51,14 +52,17 @@ RecordFile::~RecordFile()
 bool RecordFile::Open(const std::string &path, std::string &error)
 {
 	path_ = path;
-	struct stat info;
-	if (path.empty() || stat(path.c_str(), &info) != 0) {
-		error = errno == ENOENT ? "no such file: " + path
-					: "cannot open " + path + ": " +
-						  std::strerror(errno);
+	// A UTF-8 name on Windows, bytes as given on POSIX: u8path takes both.
+	std::error_code failure;
+	const auto status =
+		std::filesystem::status(std::filesystem::u8path(path), failure);
+	if (!std::filesystem::exists(status)) {
+		error = failure && failure != std::errc::no_such_file_or_directory
+			? "cannot open " + path + ": " + failure.message()
+			: "no such file: " + path;
 		return false;
 	}
-	if (!S_ISREG(info.st_mode)) {
+	if (!std::filesystem::is_regular_file(status)) {
 		error = path + " is not a regular file";
 		return false;
 	}

@@ -156,6 +156,9 @@ TEST_F(MonitorDb, ColumnsReadBackAndDecryptIndependently)
 		{0, 1700000000, u"-", u"-", "0", "-", "-", 24, 24},
 		{1700000123, 1700000456, u"firefox-esr", u"Über – 日本語 ✓",
 		 "1700000123", "firefox-esr", u8"Über – 日本語 ✓", 24, 24},
+		// Lone surrogates: every other character stays.
+		{1, 2, u"a", u"ab\xD83D" u"cd abc\xD83D", "1", "a",
+		 "ab\xEF\xBF\xBD" "cd abc\xEF\xBF\xBD", 24, 24},
 		{INT64_MIN, -1, long_process, long_title, "-9223372036854775808",
 		 long_process_utf8, long_title_utf8, 44, 600},
 	};
