@@ -2,14 +2,25 @@
 // made through the store's own table, insert statement and cipher, then
 // each command reads all of it. Prints figures; fails on nothing but a
 // command that does not succeed.
+//
+//   records-bench [ROWS]                  one file, in this process
+//   records-bench --team BIN [FILES DAYS] a team's month: FILES users (100)
+//       with DAYS (30) working days of 8 hours at a 10 s interval each;
+//       the program BIN (vorlix-records) runs summary over one file, a
+//       tenth of them and all of them: rows per second and peak memory
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <map>
 #include <string>
 #include <vector>
 
+#include <fcntl.h>
+#include <spawn.h>
 #include <sqlite3.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "store/monitor-db.h"
@@ -46,13 +57,11 @@ void BindText(sqlite3_stmt *insert, const char *name, const std::string &text)
 			  SQLITE_TRANSIENT);
 }
 
-// A working day's pattern, repeated: a sample every 10 s, the foreground
-// executable changing every few minutes, a few hundred titles, an idle
-// stretch now and then, and a new monitor start (a gap) every 2,000 rows.
-void InsertRow(sqlite3_stmt *insert, int64_t i, int64_t &check_tm,
+// Row `i` of a working day's pattern: the foreground executable changing
+// every few minutes, a few hundred titles, an idle stretch now and then.
+void InsertRow(sqlite3_stmt *insert, int64_t i, int64_t check_tm,
 	       const std::vector<std::string> &process_texts)
 {
-	check_tm += i % 2000 == 0 ? 3600 : 10;
 	const int64_t idle = (i / 50) % 17 == 0 ? 200 + i % 60 : i % 9;
 	const int process = static_cast<int>((i / 20) % kProcessCount);
 	const std::string title = std::string(kProcesses[process]) +
@@ -81,16 +90,139 @@ bool MakeFile(const std::string &path, int64_t rows)
 		std::vector<std::string> process_texts;
 		for (const char *name : kProcesses)
 			process_texts.push_back(Encrypted(name));
+		// A sample every 10 s, a new monitor start (a gap) every 2,000.
 		int64_t check_tm = 1714550400;
 		sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr);
-		for (int64_t i = 0; i < rows; ++i)
+		for (int64_t i = 0; i < rows; ++i) {
+			check_tm += i % 2000 == 0 ? 3600 : 10;
 			InsertRow(insert, i, check_tm, process_texts);
+		}
 		ok = sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr) ==
 		     SQLITE_OK;
 	}
 	sqlite3_finalize(insert);
 	sqlite3_close(db);
 	return ok;
+}
+
+// One user's working days: 8 hours from 08:00 (UTC) at a 10 s interval,
+// the foreground executable changing every few minutes, an idle stretch
+// now and then.
+bool MakeMonth(const std::string &path, int days)
+{
+	sqlite3 *db = nullptr;
+	sqlite3_stmt *insert = nullptr;
+	bool ok = sqlite3_open(path.c_str(), &db) == SQLITE_OK &&
+		  sqlite3_exec(db, kCreateTableSql, nullptr, nullptr, nullptr) ==
+			  SQLITE_OK &&
+		  sqlite3_prepare_v2(db, kInsertSql, -1, &insert, nullptr) ==
+			  SQLITE_OK;
+	if (ok) {
+		std::vector<std::string> process_texts;
+		for (const char *name : kProcesses)
+			process_texts.push_back(Encrypted(name));
+		sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr);
+		int64_t i = 0;
+		for (int day = 0; day < days; ++day)
+			for (int row = 0; row < 8 * 360; ++row, ++i)
+				InsertRow(insert, i,
+					  1714550400 + day * 86400 + row * 10,
+					  process_texts);
+		ok = sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr) ==
+		     SQLITE_OK;
+	}
+	sqlite3_finalize(insert);
+	sqlite3_close(db);
+	return ok;
+}
+
+struct Usage {
+	double seconds = 0; // wall time
+	double cpu = 0;	    // user and system time of all its threads
+	long peak_kib = 0;  // peak resident set
+};
+
+double CpuSeconds(const struct rusage &usage)
+{
+	return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
+	       (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// Runs `args` as a process; the machine is shared, so its CPU time is
+// given beside the wall time.
+bool RunProgram(const std::vector<std::string> &args, Usage &used)
+{
+	std::vector<char *> argv;
+	for (const std::string &arg : args)
+		argv.push_back(const_cast<char *>(arg.c_str()));
+	argv.push_back(nullptr);
+	posix_spawn_file_actions_t actions;
+	posix_spawn_file_actions_init(&actions);
+	posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+	const auto start = std::chrono::steady_clock::now();
+	pid_t pid = 0;
+	const bool spawned = posix_spawn(&pid, argv[0], &actions, nullptr,
+					 argv.data(), environ) == 0;
+	posix_spawn_file_actions_destroy(&actions);
+	int status = 0;
+	struct rusage usage {};
+	if (!spawned || wait4(pid, &status, 0, &usage) != pid)
+		return false;
+	used.seconds = Seconds(start);
+	used.cpu = CpuSeconds(usage);
+	used.peak_kib = usage.ru_maxrss;
+	return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+int Team(const std::string &program, int files, int days)
+{
+	char folder[] = "/tmp/records-team-XXXXXX";
+	if (files <= 0 || days <= 0 || !mkdtemp(folder)) {
+		std::fprintf(stderr, "records-bench --team BIN [FILES DAYS]\n");
+		return 2;
+	}
+	const std::string first = std::string(folder) + "/1.6.mon.db";
+	const auto start = std::chrono::steady_clock::now();
+	bool ok = MakeMonth(first, days);
+	std::filesystem::create_directory(std::string(folder) + "/tenth");
+	for (int user = 2; ok && user <= files; ++user)
+		std::filesystem::copy_file(
+			first, std::string(folder) + (user <= files / 10 ? "/tenth/" : "/") +
+				       std::to_string(user) + ".6.mon.db");
+	if (files >= 10)
+		std::filesystem::rename(first, std::string(folder) + "/tenth/1.6.mon.db");
+	const int64_t per_file = int64_t{days} * 8 * 360;
+	std::printf("%d files of %lld rows (%d days of 8 hours at 10 s) made in "
+		    "%.1f s\n",
+		    files, static_cast<long long>(per_file), days, Seconds(start));
+	const std::string tenth = std::string(folder) + "/tenth";
+	const struct {
+		const char *label;
+		std::string path;
+		int files;
+	} runs[] = {{"summary, 1 file", tenth + "/1.6.mon.db", 1},
+		    {"summary, a tenth of the files", tenth, files / 10},
+		    {"summary, all files", folder, files},
+		    {"summary --by user,day, all files", folder, files}};
+	std::printf("%-34s %9s %8s %11s %8s %13s %11s\n", "", "rows", "wall s",
+		    "rows/s", "CPU s", "rows/CPU s", "peak RSS");
+	for (const auto &run : runs) {
+		std::vector<std::string> args = {program, "summary", run.path, "--key", kKey};
+		if (run.label[8] == '-')
+			args.insert(args.end(), {"--by", "user,day"});
+		Usage used;
+		ok = ok && RunProgram(args, used);
+		const double rows = static_cast<double>(per_file * run.files);
+		std::printf("%-34s %9.0f %8.2f %11.0f %8.2f %13.0f %7ld KiB\n",
+			    run.label, rows, used.seconds, rows / used.seconds,
+			    used.cpu, rows / used.cpu, used.peak_kib);
+	}
+	double load[1] = {0};
+	if (getloadavg(load, 1) == 1)
+		std::printf("load average %.1f on %ld cores\n", load[0],
+			    sysconf(_SC_NPROCESSORS_ONLN));
+	std::filesystem::remove_all(folder);
+	return ok ? 0 : 1;
 }
 
 bool Measure(const char *label, const std::vector<std::string> &args,
@@ -110,6 +242,9 @@ bool Measure(const char *label, const std::vector<std::string> &args,
 
 int main(int argc, char **argv)
 {
+	if (argc > 2 && std::string(argv[1]) == "--team")
+		return Team(argv[2], argc > 3 ? std::atoi(argv[3]) : 100,
+			    argc > 4 ? std::atoi(argv[4]) : 30);
 	const int64_t rows = argc > 1 ? std::atoll(argv[1]) : 1000000;
 	char folder[] = "/tmp/records-bench-XXXXXX";
 	if (rows <= 0 || !mkdtemp(folder)) {

@@ -59,6 +59,10 @@ private:
 };
 
 struct Context {
+	Context(const RecordsOptions &o, FILE *output, FILE *errors)
+		: options(o), out(output), err(errors)
+	{
+	}
 	const RecordsOptions &options;
 	FILE *out;
 	FILE *err;
