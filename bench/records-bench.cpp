@@ -196,6 +196,8 @@ int Team(const std::string &program, int files, int days)
 		    "%.1f s\n",
 		    files, static_cast<long long>(per_file), days, Seconds(start));
 	const std::string tenth = std::string(folder) + "/tenth";
+	// Beside the folder, so that the page outlives it for a look.
+	const std::string html = std::string(folder) + ".html";
 	const struct {
 		const char *label;
 		std::string path;
@@ -203,13 +205,18 @@ int Team(const std::string &program, int files, int days)
 	} runs[] = {{"summary, 1 file", tenth + "/1.6.mon.db", 1},
 		    {"summary, a tenth of the files", tenth, files / 10},
 		    {"summary, all files", folder, files},
-		    {"summary --by user,day, all files", folder, files}};
+		    {"summary --by user,day, all files", folder, files},
+		    {"report, all files", folder, files}};
 	std::printf("%-34s %9s %8s %11s %8s %13s %11s\n", "", "rows", "wall s",
 		    "rows/s", "CPU s", "rows/CPU s", "peak RSS");
 	for (const auto &run : runs) {
-		std::vector<std::string> args = {program, "summary", run.path, "--key", kKey};
+		const bool report = run.label[0] == 'r';
+		std::vector<std::string> args = {program, report ? "report" : "summary",
+						 run.path, "--key", kKey};
 		if (run.label[8] == '-')
 			args.insert(args.end(), {"--by", "user,day"});
+		if (report)
+			args.insert(args.end(), {"--html", html});
 		Usage used;
 		ok = ok && RunProgram(args, used);
 		const double rows = static_cast<double>(per_file * run.files);
@@ -217,6 +224,9 @@ int Team(const std::string &program, int files, int days)
 			    run.label, rows, used.seconds, rows / used.seconds,
 			    used.cpu, rows / used.cpu, used.peak_kib);
 	}
+	std::error_code size_error;
+	std::printf("report page %.1f MB: %s\n",
+		    std::filesystem::file_size(html, size_error) / 1e6, html.c_str());
 	double load[1] = {0};
 	if (getloadavg(load, 1) == 1)
 		std::printf("load average %.1f on %ld cores\n", load[0],

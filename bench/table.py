@@ -77,7 +77,7 @@ def table(title, header, rows):
 
 
 print(f"\nvorlix-monitor, release build, {os.cpu_count()} cores ({cpu_model()})")
-records = [r for r in read("records.txt").splitlines() if r.startswith(("summary", " ", "load"))]
+records = [r for r in read("records.txt").splitlines() if r.startswith(("summary", "report", " ", "load"))]
 if records:
     print("\nvorlix-records over a team's month (" +
           line(read("records.txt"), r"^(\d+ files of \d+ rows)") + " each)")

@@ -239,7 +239,8 @@ Commands:
                    seconds, then as local date-time), idle seconds
                    (check_tm - active_tm, empty where active_tm is 0),
                    executable and window title
-  summary          time spent per executable and per window title
+  summary          time spent per executable and per window title (and per
+                   category, day or user: --categories, --by)
   report           one self-contained HTML page (needs --html FILE): a
                    timeline per day of the foreground work and the summary
 
@@ -259,7 +260,8 @@ KEY, one of:
   --key-file FILE  a file holding the key (one trailing line break ignored),
                    so that the key need not show in the process list
   --keys FILE      one "USER_ID KEY" line per user, for files under different
-                   keys (the key is the rest of the line after one space)
+                   keys: the key is the rest of the line after one space or
+                   tab; blank lines and lines starting with "#" are skipped
 
 Options:
   --since TIME     only rows whose check_tm is at or after TIME
