@@ -7,7 +7,8 @@
 //   records-bench --team BIN [FILES DAYS] a team's month: FILES users (100)
 //       with DAYS (30) working days of 8 hours at a 10 s interval each;
 //       the program BIN (vorlix-records) runs summary over one file, a
-//       tenth of them and all of them: rows per second and peak memory
+//       tenth of them and all of them, and report over all of them (into
+//       team-report.html here): rows per second and peak memory
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -196,8 +197,8 @@ int Team(const std::string &program, int files, int days)
 		    "%.1f s\n",
 		    files, static_cast<long long>(per_file), days, Seconds(start));
 	const std::string tenth = std::string(folder) + "/tenth";
-	// Beside the folder, so that the page outlives it for a look.
-	const std::string html = std::string(folder) + ".html";
+	// In the working folder, so that the page outlives the run for a look.
+	const std::string html = "team-report.html";
 	const struct {
 		const char *label;
 		std::string path;
