@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -77,7 +78,9 @@ void InsertRow(sqlite3_stmt *insert, int64_t i, int64_t check_tm,
 	sqlite3_reset(insert);
 }
 
-bool MakeFile(const std::string &path, int64_t rows)
+// `rows` rows whose check_tm `time_of` gives by their number.
+bool MakeFile(const std::string &path, int64_t rows,
+	      const std::function<int64_t(int64_t)> &time_of)
 {
 	sqlite3 *db = nullptr;
 	sqlite3_stmt *insert = nullptr;
@@ -91,13 +94,9 @@ bool MakeFile(const std::string &path, int64_t rows)
 		std::vector<std::string> process_texts;
 		for (const char *name : kProcesses)
 			process_texts.push_back(Encrypted(name));
-		// A sample every 10 s, a new monitor start (a gap) every 2,000.
-		int64_t check_tm = 1714550400;
 		sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr);
-		for (int64_t i = 0; i < rows; ++i) {
-			check_tm += i % 2000 == 0 ? 3600 : 10;
-			InsertRow(insert, i, check_tm, process_texts);
-		}
+		for (int64_t i = 0; i < rows; ++i)
+			InsertRow(insert, i, time_of(i), process_texts);
 		ok = sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr) ==
 		     SQLITE_OK;
 	}
@@ -106,47 +105,18 @@ bool MakeFile(const std::string &path, int64_t rows)
 	return ok;
 }
 
-// One user's working days: 8 hours from 08:00 (UTC) at a 10 s interval,
-// the foreground executable changing every few minutes, an idle stretch
-// now and then.
-bool MakeMonth(const std::string &path, int days)
+// A sample every 10 s, a new monitor start (an hour's gap) every 2,000.
+int64_t RunsOfSamples(int64_t i)
 {
-	sqlite3 *db = nullptr;
-	sqlite3_stmt *insert = nullptr;
-	bool ok = sqlite3_open(path.c_str(), &db) == SQLITE_OK &&
-		  sqlite3_exec(db, kCreateTableSql, nullptr, nullptr, nullptr) ==
-			  SQLITE_OK &&
-		  sqlite3_prepare_v2(db, kInsertSql, -1, &insert, nullptr) ==
-			  SQLITE_OK;
-	if (ok) {
-		std::vector<std::string> process_texts;
-		for (const char *name : kProcesses)
-			process_texts.push_back(Encrypted(name));
-		sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr);
-		int64_t i = 0;
-		for (int day = 0; day < days; ++day)
-			for (int row = 0; row < 8 * 360; ++row, ++i)
-				InsertRow(insert, i,
-					  1714550400 + day * 86400 + row * 10,
-					  process_texts);
-		ok = sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr) ==
-		     SQLITE_OK;
-	}
-	sqlite3_finalize(insert);
-	sqlite3_close(db);
-	return ok;
+	const int64_t gaps = i / 2000 + 1;
+	return 1714550400 + 3600 * gaps + 10 * (i + 1 - gaps);
 }
 
-struct Usage {
-	double seconds = 0; // wall time
-	double cpu = 0;	    // user and system time of all its threads
-	long peak_kib = 0;  // peak resident set
-};
-
-double CpuSeconds(const struct rusage &usage)
+// One user's working days: 8 hours from 08:00 (UTC) at a 10 s interval.
+constexpr int64_t kDayRows = 8 * 360;
+int64_t WorkingDays(int64_t i)
 {
-	return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
-	       (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+	return 1714550400 + i / kDayRows * 86400 + i % kDayRows * 10;
 }
 
 // Runs `args` as a process; the machine is shared, so its CPU time is
@@ -184,7 +154,7 @@ int Team(const std::string &program, int files, int days)
 	}
 	const std::string first = std::string(folder) + "/1.6.mon.db";
 	const auto start = std::chrono::steady_clock::now();
-	bool ok = MakeMonth(first, days);
+	bool ok = MakeFile(first, days * kDayRows, WorkingDays);
 	std::filesystem::create_directory(std::string(folder) + "/tenth");
 	for (int user = 2; ok && user <= files; ++user)
 		std::filesystem::copy_file(
@@ -192,7 +162,7 @@ int Team(const std::string &program, int files, int days)
 				       std::to_string(user) + ".6.mon.db");
 	if (files >= 10)
 		std::filesystem::rename(first, std::string(folder) + "/tenth/1.6.mon.db");
-	const int64_t per_file = int64_t{days} * 8 * 360;
+	const int64_t per_file = days * kDayRows;
 	std::printf("%d files of %lld rows (%d days of 8 hours at 10 s) made in "
 		    "%.1f s\n",
 		    files, static_cast<long long>(per_file), days, Seconds(start));
@@ -266,7 +236,7 @@ int main(int argc, char **argv)
 	const std::string html = std::string(folder) + "/report.html";
 
 	auto start = std::chrono::steady_clock::now();
-	bool ok = MakeFile(file, rows);
+	bool ok = MakeFile(file, rows, RunsOfSamples);
 	std::printf("%lld rows written through the store's statements in "
 		    "%.2f s\n",
 		    static_cast<long long>(rows), Seconds(start));

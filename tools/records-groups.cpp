@@ -113,13 +113,12 @@ void Tally::Merge(const Tally &other)
 	last_ = nullptr;
 }
 
-namespace {
-
-// A file whose name holds no user id is user "-".
 std::string UserName(const std::string &user)
 {
 	return user.empty() ? "-" : user;
 }
+
+namespace {
 
 std::string GroupName(const GroupKey &key, bool by_user)
 {

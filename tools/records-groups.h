@@ -76,6 +76,9 @@ private:
 	GroupKey last_key_;
 };
 
+// A user id as shown: a file whose name holds none is user "-".
+std::string UserName(const std::string &user);
+
 // The summary's part per user and/or day: a table of the time at work and
 // idle per group, then each group's time per executable (and category).
 std::string FormatGroups(const Tally &tally, bool by_user, bool by_day);

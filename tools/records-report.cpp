@@ -262,8 +262,7 @@ void AppendTimelines(const Tally &tally, const Colours &colours,
 		       (!by_user || last->first.user == first->first.user))
 			++last;
 		if (by_user)
-			out += "<h3>User " +
-			       Html(first->first.user.empty() ? "-" : first->first.user) +
+			out += "<h3>User " + Html(UserName(first->first.user)) +
 			       "</h3>\n";
 		AppendTimeline(first, last, colours, axis, out);
 		first = last;
@@ -292,7 +291,7 @@ void AppendDayTable(const Tally &tally, std::string &out)
 		const SummaryTotals &t = group.second.totals;
 		out += "<tr>";
 		if (by_user)
-			out += Cell(group.first.user.empty() ? "-" : group.first.user);
+			out += Cell(UserName(group.first.user));
 		out += Cell(DayLabel(group.second, group.first.day)) +
 		       Cell(FormatDuration(t.active_seconds()), true) +
 		       Cell(FormatDuration(t.idle_seconds()), true) +

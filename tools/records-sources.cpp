@@ -127,6 +127,30 @@ bool ReadSmallFile(const char *what, const std::string &path, size_t limit,
 	return error.empty();
 }
 
+bool ForEachSettingLine(
+	const char *what, const std::string &path, size_t limit,
+	const std::function<bool(const std::string &, const std::string &)> &use,
+	std::string &error)
+{
+	std::string text;
+	if (!ReadSmallFile(what, path, limit, text, error))
+		return false;
+	size_t start = 0;
+	for (int number = 1; start < text.size(); ++number) {
+		size_t end = text.find('\n', start);
+		if (end == std::string::npos)
+			end = text.size();
+		std::string line = text.substr(start, end - start);
+		start = end + 1;
+		if (!line.empty() && line.back() == '\r')
+			line.pop_back();
+		if (!line.empty() && line[0] != '#' &&
+		    !use(line, path + " line " + std::to_string(number)))
+			return false;
+	}
+	return true;
+}
+
 bool RecordKeys::Load(const RecordsOptions &options, std::string &error)
 {
 	if (options.has_keys_file)
@@ -149,34 +173,22 @@ bool RecordKeys::Load(const RecordsOptions &options, std::string &error)
 bool RecordKeys::LoadKeysFile(const std::string &path, std::string &error)
 {
 	keys_file_ = path;
-	std::string text;
-	if (!ReadSmallFile("keys file", path, kKeysFileLimit, text, error))
-		return false;
-	size_t start = 0;
-	for (int number = 1; start < text.size(); ++number) {
-		size_t end = text.find('\n', start);
-		if (end == std::string::npos)
-			end = text.size();
-		std::string line = text.substr(start, end - start + 1);
-		start = end + 1;
-		StripLineBreak(line);
-		if (line.empty() || line[0] == '#')
-			continue;
-		const size_t space = line.find_first_of(" \t");
-		const std::string user = CanonicalUserId(line.substr(0, space));
-		const std::string key =
-			space == std::string::npos ? "" : line.substr(space + 1);
-		const std::string where = path + " line " + std::to_string(number);
-		if (user.empty())
-			error = where + ": expected USER_ID KEY";
-		else if (key.size() != 16)
-			error = where + ": " + KeyLengthError(key);
-		else if (!by_user_.emplace(user, key).second)
-			error = where + ": user " + user + " has a key already";
-		if (!error.empty())
-			return false;
-	}
-	return true;
+	return ForEachSettingLine(
+		"keys file", path, kKeysFileLimit,
+		[&](const std::string &line, const std::string &where) {
+			const size_t space = line.find_first_of(" \t");
+			const std::string user = CanonicalUserId(line.substr(0, space));
+			const std::string key =
+				space == std::string::npos ? "" : line.substr(space + 1);
+			if (user.empty())
+				error = where + ": expected USER_ID KEY";
+			else if (key.size() != 16)
+				error = where + ": " + KeyLengthError(key);
+			else if (!by_user_.emplace(user, key).second)
+				error = where + ": user " + user + " has a key already";
+			return error.empty();
+		},
+		error);
 }
 
 bool RecordKeys::Find(const RecordSource &source, std::string &key,

@@ -1,5 +1,6 @@
 #pragma once
 // Which record files a command reads, whose they are, and under which key.
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -46,3 +47,13 @@ private:
 // exceeds `limit` bytes.
 bool ReadSmallFile(const char *what, const std::string &path, size_t limit,
 		   std::string &text, std::string &error);
+
+// Reads a settings file (the keys, the categories) and gives `use` each
+// line that is not blank and does not start with "#", without its line
+// break, and "PATH line N" for its error messages. Stops with false at the
+// first line for which `use` returns false, having set `error`.
+bool ForEachSettingLine(
+	const char *what, const std::string &path, size_t limit,
+	const std::function<bool(const std::string &line,
+				 const std::string &where)> &use,
+	std::string &error);

@@ -155,24 +155,26 @@ void SortLines(std::vector<SummaryLine> &lines)
 		  });
 }
 
-} // namespace
-
-std::vector<SummaryLine> SummaryTotals::Executables() const
+std::vector<SummaryLine> SortedLines(
+	const std::unordered_map<std::string, int64_t> &totals)
 {
 	std::vector<SummaryLine> lines;
-	for (const auto &entry : executables_)
+	for (const auto &entry : totals)
 		lines.push_back({entry.first, std::string(), entry.second});
 	SortLines(lines);
 	return lines;
 }
 
+} // namespace
+
+std::vector<SummaryLine> SummaryTotals::Executables() const
+{
+	return SortedLines(executables_);
+}
+
 std::vector<SummaryLine> SummaryTotals::CategoryLines() const
 {
-	std::vector<SummaryLine> lines;
-	for (const auto &entry : categories_)
-		lines.push_back({entry.first, std::string(), entry.second});
-	SortLines(lines);
-	return lines;
+	return SortedLines(categories_);
 }
 
 std::vector<SummaryLine> SummaryTotals::Titles() const
@@ -242,7 +244,6 @@ TextRow Join(TextRow head, const TextRow &tail)
 	head.insert(head.end(), tail.begin(), tail.end());
 	return head;
 }
-
 
 } // namespace
 

@@ -71,13 +71,10 @@ void WriteRecordFile(const std::string &path, const std::string &key,
 
 const char *const kOtherKey = "fedcba9876543210";
 const char *const kTeamZone = "TZ=Asia/Shanghai";
-const char *const kTeamCategories = "# kinds of work\n"
-				    "Mail\ttitle:Mail\n"
-				    "Browser\texe:chrome\n"
-				    "Coding\texe:(code|xterm) \n";
 
-void WriteTeamFiles(const std::string &folder)
+void WriteTeamFiles(const std::string &dir)
 {
+	const std::string folder = dir + "/team";
 	auto row = [](int64_t offset, const char *process, const char *title,
 		      int64_t idle) {
 		const int64_t t = kTeamMidnight + offset;
@@ -91,6 +88,11 @@ void WriteTeamFiles(const std::string &folder)
 			 row(10, "xterm", "bash", 300)});
 	WriteRecordFile(folder + "/sub/13.6.mon.db", kOtherKey,
 			{row(-5, "code", "x.cpp", 1), row(5, "-", "-", 1)});
+	testing_support::WriteFile(dir + "/keys", std::string("12 ") + kKey +
+							  "\n13 " + kOtherKey);
+	testing_support::WriteFile(dir + "/categories",
+				   "# kinds of work\nMail\ttitle:Mail\n"
+				   "Browser\texe:chrome\nCoding\texe:(code|xterm) \n");
 }
 
 testing_support::RunResult RunTool(const std::vector<std::string> &args,

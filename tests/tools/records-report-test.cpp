@@ -177,12 +177,7 @@ TEST(RecordsReport, OpensInChromiumWithOneBandPerExecutable)
 TEST(RecordsReport, TeamReportHasALanePerUserAndDayColouredByCategory)
 {
 	TempDir dir;
-	records_fixture::WriteTeamFiles(dir / "team");
-	testing_support::WriteFile(dir / "keys", std::string("12 ") + kKey +
-							 "\n13 " +
-							 records_fixture::kOtherKey);
-	testing_support::WriteFile(dir / "categories",
-				   records_fixture::kTeamCategories);
+	records_fixture::WriteTeamFiles(dir);
 	const std::string html = kOutputDir + "/records-team-report.html";
 	const auto result = records_fixture::RunTool(
 		{"report", dir / "team", "--keys", dir / "keys", "--categories",
