@@ -177,7 +177,7 @@ TEST(RecordsReport, OpensInChromiumWithOneBandPerExecutable)
 TEST(RecordsReport, TeamReportHasALanePerUserAndDayColouredByCategory)
 {
 	TempDir dir;
-	records_fixture::WriteTeamFiles(dir);
+	records_fixture::WriteTeamFiles(dir.path());
 	const std::string html = kOutputDir + "/records-team-report.html";
 	const auto result = records_fixture::RunTool(
 		{"report", dir / "team", "--keys", dir / "keys", "--categories",

@@ -441,7 +441,7 @@ TEST_F(RecordsTool, KeyFileLosesOneTrailingLineBreak)
 // under another key than the keys file gives are named and left out.
 TEST_F(RecordsTool, ManyFilesUnderTwoKeysLeaveOutTheDamagedAndTheWrongKeyed)
 {
-	records_fixture::WriteTeamFiles(dir_);
+	records_fixture::WriteTeamFiles(dir_.path());
 	const std::string team = dir_ / "team";
 	testing_support::WriteFile(team + "/14.6.mon.db", std::string(200, 'x'));
 	const std::string wrong = MakeFile(SmallRows(), "15.6.mon.db");
@@ -471,7 +471,7 @@ TEST_F(RecordsTool, ManyFilesUnderTwoKeysLeaveOutTheDamagedAndTheWrongKeyed)
 // counts 10 s, 5 on each day. Chrome's "Mail" matches Mail and Browser.
 TEST_F(RecordsTool, SummaryByUserAndDaySplitsAtLocalMidnightWithFirstCategory)
 {
-	records_fixture::WriteTeamFiles(dir_);
+	records_fixture::WriteTeamFiles(dir_.path());
 	const auto summary = RunTool(
 		{"summary", dir_ / "team", "--keys", dir_ / "keys", "--categories",
 		 dir_ / "categories", "--by", "user,day"},
