@@ -77,6 +77,14 @@ def table(title, header, rows):
 
 
 print(f"\nvorlix-monitor, release build, {os.cpu_count()} cores ({cpu_model()})")
+records = [r for r in read("records.txt").splitlines() if r.startswith(("summary", "report", " ", "load"))]
+if records:
+    print("\nvorlix-records over a team's month (" +
+          line(read("records.txt"), r"^(\d+ files of \d+ rows)") + " each)")
+    for r in records:
+        print("  " + r)
+if not desk and not read("usage.txt"):
+    sys.exit(0)
 table("One sample, by the number of top-level windows", ["", "10", "100", "500"], [
     ["new foreground window: enumeration + title + pid + process"] +
     [us(real(desk, f"BM_TickNewForeground/{n}")) for n in (10, 100, 500)],

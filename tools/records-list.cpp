@@ -8,23 +8,30 @@
 
 namespace {
 
-constexpr size_t kColumns = 9;
+// The user id comes last, so that the columns before it keep their places
+// for whoever reads them by position.
+constexpr size_t kColumns = 10;
 using Fields = std::array<std::string, kColumns>;
 
 const Fields kNames = {"id",        "member_id",   "check_tm",
 		       "check_time", "active_tm",  "active_time",
-		       "idle",       "process",    "title"};
+		       "idle",       "process",    "title", "user_id"};
 constexpr size_t kProcess = 7;
 constexpr size_t kTitle = 8;
+constexpr size_t kUser = 9;
+// The table shows the columns in this order: the user first, the title
+// (never padded) last.
+constexpr size_t kTableOrder[kColumns] = {kUser, 0, 1, 2, 3, 4, 5, 6, 7, kTitle};
 // Numbers are aligned to the right in the table.
 constexpr bool kRightAligned[kColumns] = {true,  true,  true,  false, true,
-					  false, true,  false, false};
+					  false, true,  false, false, true};
 const char *const kDamaged = "?";
 
 // The row as texts; a value that did not decrypt is "?", and so is what is
 // derived from it.
-void FillFields(const Record &r, Fields &f)
+void FillFields(const Record &r, const std::string &user, Fields &f)
 {
+	f[kUser] = user;
 	f[0] = std::to_string(r.id);
 	f[1] = std::to_string(r.member_id);
 	f[2] = std::to_string(r.check_tm);
@@ -52,9 +59,10 @@ public:
 	bool NeedsMeasure() const override { return true; }
 	void Measure(const Record &record) override
 	{
-		FillFields(record, fields_);
-		// The title is the last column and is never padded.
-		for (size_t i = 0; i < kTitle; ++i) {
+		FillFields(record, user_id_, fields_);
+		for (size_t i = 0; i < kColumns; ++i) {
+			if (i == kTitle) // the last column, never padded
+				continue;
 			const size_t width =
 				DisplayWidth(PrintableText(fields_[i]));
 			if (width > widths_[i])
@@ -64,14 +72,14 @@ public:
 	void Header(std::string &out) override { Line(kNames, out); }
 	void Row(const Record &record, std::string &out) override
 	{
-		FillFields(record, fields_);
+		FillFields(record, user_id_, fields_);
 		Line(fields_, out);
 	}
 
 private:
 	void Line(const Fields &fields, std::string &out) const
 	{
-		for (size_t i = 0; i < kColumns; ++i) {
+		for (size_t i : kTableOrder) {
 			const std::string text = PrintableText(fields[i]);
 			const size_t pad =
 				i == kTitle ? 0 : widths_[i] - DisplayWidth(text);
@@ -93,7 +101,7 @@ public:
 	void Header(std::string &out) override { Line(kNames, out); }
 	void Row(const Record &record, std::string &out) override
 	{
-		FillFields(record, fields_);
+		FillFields(record, user_id_, fields_);
 		Line(fields_, out);
 	}
 
@@ -102,7 +110,7 @@ private:
 	{
 		for (size_t i = 0; i < kColumns; ++i) {
 			AppendCsvField(out, fields[i]);
-			out += i == kTitle ? "\r\n" : ",";
+			out += i + 1 == kColumns ? "\r\n" : ",";
 		}
 	}
 
@@ -148,6 +156,9 @@ public:
 			out += "null";
 		out += ",\"title\":";
 		AppendJsonString(out, r.title);
+		// The user id is a number, as in the file's name.
+		out += ",\"user_id\":";
+		out += user_id_.empty() ? std::string("null") : user_id_;
 		out += "}\n";
 	}
 };

@@ -15,8 +15,13 @@ public:
 	// as the aligned table does to size its columns.
 	virtual bool NeedsMeasure() const { return false; }
 	virtual void Measure(const Record &) {}
+	// The user id of the rows that follow ("" when not known).
+	void SetUser(const std::string &user_id) { user_id_ = user_id; }
 	virtual void Header(std::string &out) = 0;
 	virtual void Row(const Record &record, std::string &out) = 0;
+
+protected:
+	std::string user_id_;
 };
 
 std::unique_ptr<ListWriter> MakeListWriter(ListFormat format);

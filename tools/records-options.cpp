@@ -70,6 +70,26 @@ bool SetUserId(RecordsOptions &o, const std::string &value)
 	return o.has_user_id;
 }
 
+// "day", "user", or both separated by a comma.
+bool ParseBy(RecordsOptions &o, const std::string &value)
+{
+	size_t start = 0;
+	while (start <= value.size()) {
+		size_t comma = value.find(',', start);
+		if (comma == std::string::npos)
+			comma = value.size();
+		const std::string word = value.substr(start, comma - start);
+		if (word == "day")
+			o.by_day = true;
+		else if (word == "user")
+			o.by_user = true;
+		else
+			return false;
+		start = comma + 1;
+	}
+	return true;
+}
+
 struct ValueOption {
 	const char *name;
 	bool (*apply)(RecordsOptions &o, const std::string &value);
@@ -88,6 +108,8 @@ const ValueOption kValueOptions[] = {
 		 return SetText(o.key, o.has_key, v); }},
 	{"--key-file", [](RecordsOptions &o, const std::string &v) {
 		 return SetText(o.key_file, o.has_key_file, v) && !v.empty(); }},
+	{"--keys", [](RecordsOptions &o, const std::string &v) {
+		 return SetText(o.keys_file, o.has_keys_file, v) && !v.empty(); }},
 	{"--since", [](RecordsOptions &o, const std::string &v) {
 		 o.period.has_since = true;
 		 return ParseTimeArgument(v, o.period.since); }},
@@ -106,6 +128,10 @@ const ValueOption kValueOptions[] = {
 	{"--html", [](RecordsOptions &o, const std::string &v) {
 		 o.html = v;
 		 return !v.empty(); }},
+	{"--by", ParseBy},
+	{"--categories", [](RecordsOptions &o, const std::string &v) {
+		 o.categories_file = v;
+		 return !v.empty(); }},
 };
 
 const ValueOption *FindValueOption(const std::string &name)
@@ -121,16 +147,21 @@ bool CheckCombination(const RecordsOptions &o, std::string &error)
 	const bool by_name = o.has_record_dir || o.has_user_id;
 	if (o.command == RecordsCommand::None)
 		error = "no command given (list, summary or report)";
-	else if (!o.file.empty() && by_name)
-		error = "give either a record file or --record-dir and --user-id";
-	else if (o.file.empty() && !(o.has_record_dir && o.has_user_id))
+	else if (!o.files.empty() && by_name)
+		error = "give either record files or --record-dir and --user-id";
+	else if (o.files.empty() && !(o.has_record_dir && o.has_user_id))
 		error = by_name ? "--record-dir and --user-id go together"
 				: "no record file given";
-	else if (o.has_key == o.has_key_file)
-		error = "give the key with either --key or --key-file";
+	else if (o.has_key + o.has_key_file + o.has_keys_file != 1)
+		error = "give the key with either --key or --key-file, "
+			"or per user with --keys";
 	else if (o.command != RecordsCommand::List &&
 		 (o.format != ListFormat::Table || !o.processes.empty()))
 		error = "--format and --process apply to list only";
+	else if (o.command != RecordsCommand::Summary && (o.by_day || o.by_user))
+		error = "--by applies to summary only";
+	else if (o.command == RecordsCommand::List && !o.categories_file.empty())
+		error = "--categories applies to summary and report only";
 	else if (o.command == RecordsCommand::Report && o.html.empty())
 		error = "report needs --html FILE";
 	else if (o.command != RecordsCommand::Report && !o.html.empty())
@@ -150,10 +181,8 @@ bool ApplyWord(const std::string &word, RecordsOptions &o,
 				"\" (list, summary or report)";
 	} else if (word.empty()) {
 		error = "empty record file name";
-	} else if (o.file.empty()) {
-		o.file = word;
 	} else {
-		error = "unexpected argument \"" + word + "\"";
+		o.files.push_back(word);
 	}
 	return error.empty();
 }
@@ -210,21 +239,29 @@ Commands:
                    seconds, then as local date-time), idle seconds
                    (check_tm - active_tm, empty where active_tm is 0),
                    executable and window title
-  summary          time spent per executable and per window title
+  summary          time spent per executable and per window title (and per
+                   category, day or user: --categories, --by)
   report           one self-contained HTML page (needs --html FILE): a
-                   timeline of the foreground executable and the summary
+                   timeline per day of the foreground work and the summary
 
 RECORDS, one of:
-  FILE                          the record file
+  FILE|FOLDER ...               record files, and folders: every *.6.mon.db
+                                below them; the user id is the number in
+                                the file name (N.6.mon.db)
   --record-dir DIR --user-id N  the file that the monitor started with these
                                 values writes: DIR/N.6.mon.db below the
                                 application-data folder ($XDG_CONFIG_HOME,
                                 else ~/.config), "\" read as "/"
+  A file that cannot be read, or does not decrypt with its key, is named on
+  standard error and left out; the others are still read (exit status 3).
 
 KEY, one of:
   --key KEY        the 16-byte cipher key that the monitor was given
   --key-file FILE  a file holding the key (one trailing line break ignored),
                    so that the key need not show in the process list
+  --keys FILE      one "USER_ID KEY" line per user, for files under different
+                   keys: the key is the rest of the line after one space or
+                   tab; blank lines and lines starting with "#" are skipped
 
 Options:
   --since TIME     only rows whose check_tm is at or after TIME
@@ -232,12 +269,28 @@ Options:
                    TIME: Unix seconds, or a local date YYYY-MM-DD, optionally
                    followed by a space or "T" and HH:MM or HH:MM:SS
   --format F       list: table (aligned, the default), csv (RFC 4180, CRLF
-                   line ends) or jsonl (one JSON object per line, ASCII)
+                   line ends) or jsonl (one JSON object per line, ASCII);
+                   each row also names its user_id
   --process NAME   list: only rows of executable NAME (letter case ignored;
                    may be given more than once)
+  --by day|user|user,day
+                   summary: the time at work and idle, per executable and
+                   per category, for each local calendar day, each user, or
+                   each user and day; time that crosses midnight is split
+                   there
+  --categories FILE
+                   summary, report: lines "NAME<TAB>REGULAR EXPRESSION"
+                   (Perl syntax), tried in order on the text
+                   "exe:EXECUTABLE title:TITLE" of each row; the first that
+                   matches anywhere in it names the row's category, else
+                   "Uncategorized". Blank lines and lines starting with "#"
+                   are skipped
   --gap SECONDS    summary, report: the gap cap (see below)
   --idle SECONDS   summary, report: the idle threshold (default 180)
-  --html FILE      report: the page to write
+  --html FILE      report: the page to write: one timeline row per day (per
+                   user and day for several users), coloured by category
+                   (or by executable), and the tables of days, categories,
+                   executables and titles
   -h, --help       this text
 
 How summary and report count time:
@@ -258,7 +311,8 @@ How summary and report count time:
     active_tm is 0 (no input known) counts for its executable.
   Executables and titles are sorted by time, longest first; shares are
   percent of all counted time, idle included. The period shown runs from the
-  first to the last check_tm of the rows read.
+  first to the last check_tm of the rows read. The intervals, runs and
+  median are worked out per file: one file is one user's monitor.
 
 Damaged values:
   A value that does not decrypt is shown as "?" (null in JSON) and the rows
@@ -268,7 +322,8 @@ Damaged values:
   The file is only read, never changed; reading while the monitor writes is
   safe.
 
-Exit status: 0 done; 1 the records or the key could not be read; 2 wrong
-usage; 3 done, but some rows were damaged.
+Exit status: 0 done; 1 the records or the key could not be read (no file
+could); 2 wrong usage; 3 done, but some rows were damaged or some files
+were left out.
 )";
 }

@@ -19,8 +19,9 @@ struct Period {
 struct RecordsOptions {
 	RecordsCommand command = RecordsCommand::None;
 	bool help = false;
-	// The record file: given as a path, or as the monitor names it.
-	std::string file;
+	// The record files: paths of files or of folders holding them, or
+	// the one file that the monitor names from --record-dir and --user-id.
+	std::vector<std::string> files;
 	std::string record_dir;
 	bool has_record_dir = false;
 	bool has_user_id = false;
@@ -30,6 +31,9 @@ struct RecordsOptions {
 	bool has_key = false;
 	std::string key_file;
 	bool has_key_file = false;
+	// Lines "USER_ID KEY", for files under different keys.
+	std::string keys_file;
+	bool has_keys_file = false;
 
 	Period period;
 	ListFormat format = ListFormat::Table;
@@ -37,6 +41,11 @@ struct RecordsOptions {
 	int64_t gap = 0; // 0: twice the median interval
 	int64_t idle = 180;
 	std::string html;
+	// summary: totals per local calendar day and/or per user as well.
+	bool by_day = false;
+	bool by_user = false;
+	// Lines "NAME<TAB>REGULAR EXPRESSION".
+	std::string categories_file;
 };
 
 constexpr int kExitOk = 0;

@@ -86,7 +86,8 @@ const std::string &ProcessLabel(const Record &record)
 	return record.process_ok ? record.process : kDamagedName;
 }
 
-void SummaryTotals::Count(const Record &record, int64_t seconds, bool idle)
+void SummaryTotals::Count(const Record &record, int64_t seconds, bool idle,
+			  const std::string *category)
 {
 	if (idle) {
 		idle_ += seconds;
@@ -95,10 +96,49 @@ void SummaryTotals::Count(const Record &record, int64_t seconds, bool idle)
 	active_ += seconds;
 	const std::string &name = ProcessLabel(record);
 	executables_[name] += seconds;
-	std::string key = name;
-	key += '\0';
-	key += record.title;
-	titles_[key] += seconds;
+	if (category)
+		categories_[*category] += seconds;
+	if (!with_titles_)
+		return;
+	title_key_.assign(name).append(1, '\0').append(record.title);
+	const auto found = titles_.find(title_key_);
+	if (found != titles_.end())
+		found->second += seconds;
+	else
+		titles_.emplace(title_key_, seconds);
+}
+
+void SummaryTotals::Merge(const SummaryTotals &other)
+{
+	active_ += other.active_;
+	idle_ += other.idle_;
+	for (const auto &entry : other.executables_)
+		executables_[entry.first] += entry.second;
+	for (const auto &entry : other.categories_)
+		categories_[entry.first] += entry.second;
+	if (with_titles_)
+		for (const auto &entry : other.titles_)
+			titles_[entry.first] += entry.second;
+}
+
+void SummaryInfo::Merge(const SummaryInfo &other)
+{
+	if (other.rows == 0) {
+		files += other.files;
+		return;
+	}
+	const bool first = rows == 0;
+	earliest = first ? other.earliest : std::min(earliest, other.earliest);
+	latest = first ? other.latest : std::max(latest, other.latest);
+	median = first ? other.median : std::min(median, other.median);
+	median_max = first ? other.median_max
+			   : std::max(median_max, other.median_max);
+	cap = first ? other.cap : std::min(cap, other.cap);
+	cap_max = first ? other.cap_max : std::max(cap_max, other.cap_max);
+	idle_threshold = other.idle_threshold;
+	files += other.files;
+	rows += other.rows;
+	runs += other.runs;
 }
 
 namespace {
@@ -115,15 +155,26 @@ void SortLines(std::vector<SummaryLine> &lines)
 		  });
 }
 
+std::vector<SummaryLine> SortedLines(
+	const std::unordered_map<std::string, int64_t> &totals)
+{
+	std::vector<SummaryLine> lines;
+	for (const auto &entry : totals)
+		lines.push_back({entry.first, std::string(), entry.second});
+	SortLines(lines);
+	return lines;
+}
+
 } // namespace
 
 std::vector<SummaryLine> SummaryTotals::Executables() const
 {
-	std::vector<SummaryLine> lines;
-	for (const auto &entry : executables_)
-		lines.push_back({entry.first, std::string(), entry.second});
-	SortLines(lines);
-	return lines;
+	return SortedLines(executables_);
+}
+
+std::vector<SummaryLine> SummaryTotals::CategoryLines() const
+{
+	return SortedLines(categories_);
 }
 
 std::vector<SummaryLine> SummaryTotals::Titles() const
@@ -148,12 +199,15 @@ std::string FormatShare(int64_t part, int64_t total)
 	return text;
 }
 
-namespace {
+std::string FormatRange(int64_t low, int64_t high)
+{
+	return low == high ? std::to_string(low) + " s"
+			   : std::to_string(low) + " to " +
+				     std::to_string(high) + " s";
+}
 
 using TextRow = std::vector<std::string>;
 
-// Columns separated by two spaces; those marked in `right` aligned to the
-// right; no padding after the last column.
 void AppendAligned(const std::vector<TextRow> &rows,
 		   const std::vector<bool> &right, std::string &out)
 {
@@ -177,6 +231,8 @@ void AppendAligned(const std::vector<TextRow> &rows,
 	}
 }
 
+namespace {
+
 TextRow TimeCells(int64_t seconds, int64_t total)
 {
 	return {std::to_string(seconds), FormatDuration(seconds),
@@ -189,16 +245,23 @@ TextRow Join(TextRow head, const TextRow &tail)
 	return head;
 }
 
-void AppendExecutables(const SummaryTotals &totals, std::string &out)
+} // namespace
+
+void AppendTimeTable(const SummaryTotals &totals, bool categories,
+		     std::string &out)
 {
 	const int64_t total = totals.total_seconds();
-	std::vector<TextRow> rows = {{"Executable", "Seconds", "Time", "Share"}};
-	for (const SummaryLine &line : totals.Executables())
+	std::vector<TextRow> rows = {
+		{categories ? "Category" : "Executable", "Seconds", "Time", "Share"}};
+	for (const SummaryLine &line :
+	     categories ? totals.CategoryLines() : totals.Executables())
 		rows.push_back(Join({line.process}, TimeCells(line.seconds, total)));
 	rows.push_back(Join({"(idle)"}, TimeCells(totals.idle_seconds(), total)));
 	rows.push_back(Join({"Total"}, TimeCells(total, total)));
 	AppendAligned(rows, {false, true, true, true}, out);
 }
+
+namespace {
 
 void AppendTitles(const SummaryTotals &totals, std::string &out)
 {
@@ -218,16 +281,21 @@ std::string FormatSummary(const SummaryInfo &info,
 {
 	if (info.rows == 0)
 		return "No rows in the period.\n";
-	std::string out = "Rows " + std::to_string(info.rows) + " from " +
-			  FormatLocalTime(info.earliest) + " to " +
-			  FormatLocalTime(info.latest) + " in " +
-			  std::to_string(info.runs) +
-			  (info.runs == 1 ? " run\n" : " runs\n");
-	out += "Median interval " + std::to_string(info.median) +
-	       " s, gap cap " + std::to_string(info.cap) + " s, idle from " +
-	       std::to_string(info.idle_threshold) + " s\n\n";
-	AppendExecutables(totals, out);
+	std::string out = "Rows " + std::to_string(info.rows);
+	if (info.files > 1)
+		out += " of " + std::to_string(info.files) + " files";
+	out += " from " + FormatLocalTime(info.earliest) + " to " +
+	       FormatLocalTime(info.latest) + " in " +
+	       std::to_string(info.runs) + (info.runs == 1 ? " run\n" : " runs\n");
+	out += "Median interval " + FormatRange(info.median, info.median_max) +
+	       ", gap cap " + FormatRange(info.cap, info.cap_max) +
+	       ", idle from " + std::to_string(info.idle_threshold) + " s\n\n";
+	AppendTimeTable(totals, false, out);
 	out += '\n';
+	if (totals.has_categories()) {
+		AppendTimeTable(totals, true, out);
+		out += '\n';
+	}
 	AppendTitles(totals, out);
 	return out;
 }

@@ -69,6 +69,32 @@ void WriteRecordFile(const std::string &path, const std::string &key,
 	ASSERT_TRUE(testing_support::Exists(path)) << path;
 }
 
+const char *const kOtherKey = "fedcba9876543210";
+const char *const kTeamZone = "TZ=Asia/Shanghai";
+
+void WriteTeamFiles(const std::string &dir)
+{
+	const std::string folder = dir + "/team";
+	auto row = [](int64_t offset, const char *process, const char *title,
+		      int64_t idle) {
+		const int64_t t = kTeamMidnight + offset;
+		return Row{7, std::to_string(t - idle), t, process, title};
+	};
+	Shell("mkdir -p '" + folder + "/sub'");
+	WriteRecordFile(folder + "/12.6.mon.db", kKey,
+			{row(-30, "code", "main.cpp", 5),
+			 row(-20, "code", "main.cpp", 5),
+			 row(-5, "chrome", "Mail", 5), row(0, "chrome", "News", 5),
+			 row(10, "xterm", "bash", 300)});
+	WriteRecordFile(folder + "/sub/13.6.mon.db", kOtherKey,
+			{row(-5, "code", "x.cpp", 1), row(5, "-", "-", 1)});
+	testing_support::WriteFile(dir + "/keys", std::string("12 ") + kKey +
+							  "\n13 " + kOtherKey);
+	testing_support::WriteFile(dir + "/categories",
+				   "# kinds of work\nMail\ttitle:Mail\n"
+				   "Browser\texe:chrome\nCoding\texe:(code|xterm) \n");
+}
+
 testing_support::RunResult RunTool(const std::vector<std::string> &args,
 				   std::vector<std::string> env)
 {
@@ -123,7 +149,7 @@ std::vector<ListedRow> ListWithTool(const std::string &path,
 	const auto records = ParseCsv(result.out);
 	for (size_t i = 1; i < records.size(); ++i) {
 		const auto &f = records[i];
-		if (f.size() != 9) {
+		if (f.size() != 10) {
 			ADD_FAILURE() << "CSV record " << i << " has "
 				      << f.size() << " fields";
 			continue;

@@ -34,6 +34,16 @@ std::string OpensslEncrypt(const std::string &key, const std::string &plain);
 void WriteRecordFile(const std::string &path, const std::string &key,
 		     const std::vector<Row> &rows);
 
+// Two users around local midnight in kTeamZone (UTC+8, no daylight saving;
+// 2024-05-02 00:00 there is kTeamMidnight), samples 10 s apart as a rule:
+// `dir`/team/12.6.mon.db under kKey, `dir`/team/sub/13.6.mon.db under
+// kOtherKey, their `dir`/keys, and `dir`/categories, in which a row of
+// chrome titled Mail matches the first two.
+extern const char *const kOtherKey; // "fedcba9876543210"
+extern const char *const kTeamZone; // "TZ=Asia/Shanghai"
+constexpr int64_t kTeamMidnight = 1714579200;
+void WriteTeamFiles(const std::string &dir);
+
 // Runs the built vorlix-records; TZ=UTC unless `env` says otherwise.
 testing_support::RunResult RunTool(const std::vector<std::string> &args,
 				   std::vector<std::string> env = {});

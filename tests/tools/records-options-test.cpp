@@ -14,20 +14,21 @@ TEST(RecordsOptions, ValidCommandLinesFillTheOptions)
 		Args args;
 		std::function<void(const RecordsOptions &)> check;
 	} cases[] = {
-		{{"list", "f.db", "--key", "0123456789abcdef"},
+		{{"list", "f.db", "--key", "0123456789abcdef", "folder"},
 		 [](const RecordsOptions &o) {
 			 EXPECT_EQ(RecordsCommand::List, o.command);
-			 EXPECT_EQ("f.db", o.file);
+			 EXPECT_EQ(Args({"f.db", "folder"}), o.files);
 			 EXPECT_EQ("0123456789abcdef", o.key);
 			 EXPECT_EQ(ListFormat::Table, o.format);
 			 EXPECT_EQ(0, o.gap);
 			 EXPECT_EQ(180, o.idle);
 		 }},
 		{{"summary", "--record_dir", "a\\b", "--user_id", "-12",
-		  "--key-file", "kf"},
+		  "--key-file", "kf", "--by", "user,day"},
 		 [](const RecordsOptions &o) {
+			 EXPECT_TRUE(o.by_user && o.by_day);
 			 EXPECT_EQ(RecordsCommand::Summary, o.command);
-			 EXPECT_TRUE(o.file.empty());
+			 EXPECT_TRUE(o.files.empty());
 			 EXPECT_EQ("a\\b", o.record_dir);
 			 EXPECT_EQ(-12, o.user_id);
 			 EXPECT_EQ("kf", o.key_file);
@@ -41,9 +42,11 @@ TEST(RecordsOptions, ValidCommandLinesFillTheOptions)
 			 EXPECT_EQ(100, o.period.since);
 			 EXPECT_EQ(200, o.period.until);
 		 }},
-		{{"report", "f", "--key", "k", "--html", "o.html", "--gap", "30",
-		  "--idle", "60"},
+		{{"report", "f", "--keys", "kf", "--html", "o.html", "--gap", "30",
+		  "--idle", "60", "--categories", "c"},
 		 [](const RecordsOptions &o) {
+			 EXPECT_EQ("kf", o.keys_file);
+			 EXPECT_EQ("c", o.categories_file);
 			 EXPECT_EQ("o.html", o.html);
 			 EXPECT_EQ(30, o.gap);
 			 EXPECT_EQ(60, o.idle);
@@ -75,11 +78,17 @@ TEST(RecordsOptions, MisuseIsNamedInOneLine)
 		{{}, "no command given"},
 		{{"show", "f"}, "unknown command \"show\""},
 		{{"list", "--key", "k"}, "no record file given"},
-		{{"list", "f", "g", "--key", "k"}, "unexpected argument \"g\""},
 		{{"list", "f"}, "give the key with either --key or --key-file"},
 		{{"list", "f", "--key", "k", "--key-file", "x"}, "give the key"},
+		{{"list", "f", "--key", "k", "--keys", "x"}, "give the key"},
+		{{"summary", "f", "--key", "k", "--by", "week"},
+		 "invalid value for --by: \"week\""},
+		{{"report", "f", "--key", "k", "--html", "h", "--by", "day"},
+		 "--by applies to summary only"},
+		{{"list", "f", "--key", "k", "--categories", "c"},
+		 "--categories applies to summary and report only"},
 		{{"list", "f", "--record-dir", "d", "--user-id", "1", "--key", "k"},
-		 "give either a record file or --record-dir and --user-id"},
+		 "give either record files or --record-dir and --user-id"},
 		{{"list", "--record-dir", "d", "--key", "k"},
 		 "--record-dir and --user-id go together"},
 		{{"list", "f", "--key", "k", "--format", "xml"},

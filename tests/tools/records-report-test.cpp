@@ -53,28 +53,37 @@ testing_support::RunResult Chromium(const std::string &profile,
 }
 
 struct DomSegment {
-	std::string process;
+	std::string day;
+	std::string name;
 	double x;
 	double width;
 	int height;
-	std::string fill;
+	std::string colour;
 };
 
+// The stretches of work drawn in each day's lane: one path per colour, a
+// thick line per stretch.
 std::vector<DomSegment> Segments(const std::string &dom)
 {
 	std::vector<DomSegment> segments;
-	const std::regex band("<g class=\"band\" data-process=\"([^\"]*)\">(.*?)</g>");
-	const std::regex rect("<rect class=\"segment\" x=\"([0-9.]+)\" y=\"[0-9]+\" "
-			      "width=\"([0-9.]+)\" height=\"([0-9]+)\" "
-			      "fill=\"(#[0-9a-f]{6})\"");
-	for (std::sregex_iterator b(dom.begin(), dom.end(), band), end; b != end;
-	     ++b) {
-		const std::string body = (*b)[2];
-		for (std::sregex_iterator r(body.begin(), body.end(), rect);
-		     r != end; ++r)
-			segments.push_back({(*b)[1], std::stod((*r)[1]),
-					    std::stod((*r)[2]), std::stoi((*r)[3]),
-					    (*r)[4]});
+	const std::regex lane("<g class=\"day\" data-day=\"([^\"]*)\">(.*?)</g>");
+	const std::regex path("<path class=\"work\" data-name=\"([^\"]*)\" "
+			      "d=\"([^\"]*)\" stroke=\"(#[0-9a-f]{6})\" "
+			      "stroke-width=\"([0-9]+)\"");
+	const std::regex piece("M([0-9.]+) [0-9.]+h([0-9.]+)");
+	const std::sregex_iterator end;
+	for (std::sregex_iterator l(dom.begin(), dom.end(), lane); l != end; ++l) {
+		const std::string body = (*l)[2];
+		for (std::sregex_iterator p(body.begin(), body.end(), path);
+		     p != end; ++p) {
+			const std::string d = (*p)[2];
+			for (std::sregex_iterator m(d.begin(), d.end(), piece);
+			     m != end; ++m)
+				segments.push_back({(*l)[1], (*p)[1],
+						    std::stod((*m)[1]),
+						    std::stod((*m)[2]),
+						    std::stoi((*p)[4]), (*p)[3]});
+		}
 	}
 	return segments;
 }
@@ -130,10 +139,10 @@ TEST(RecordsReport, OpensInChromiumWithOneBandPerExecutable)
 	const auto dom = Chromium(dir / "profile-dom", {"--dump-dom", "file://" + html});
 	ASSERT_EQ(0, dom.status) << dom.err;
 	EXPECT_EQ(std::string::npos, dom.err.find(":CONSOLE")) << dom.err;
-	EXPECT_EQ(3u, Occurrences(dom.out, "<g class=\"band\""));
+	EXPECT_EQ(1u, Occurrences(dom.out, "<g class=\"day\""));
 	std::map<std::string, std::vector<DomSegment>> bands;
 	for (const DomSegment &s : Segments(dom.out))
-		bands[s.process].push_back(s);
+		bands[s.name].push_back(s);
 	ASSERT_EQ(3u, bands.size());
 	ASSERT_EQ(1u, bands["chrome.exe"].size());
 	ASSERT_EQ(2u, bands["code"].size());
@@ -144,8 +153,8 @@ TEST(RecordsReport, OpensInChromiumWithOneBandPerExecutable)
 	const DomSegment &code = bands["code"][0];
 	EXPECT_NEAR(chrome.width / 2, code.x - (chrome.x + chrome.width), 0.05);
 	EXPECT_NEAR(code.x + code.width, bands["xterm"][0].x, 0.05);
-	EXPECT_NE(chrome.fill, code.fill);
-	EXPECT_NE(code.fill, bands["xterm"][0].fill);
+	EXPECT_NE(chrome.colour, code.colour);
+	EXPECT_NE(code.colour, bands["xterm"][0].colour);
 
 	const auto shot = Chromium(dir / "profile-shot",
 				   {"--screenshot=" + png, "--window-size=1280,1000",
@@ -158,9 +167,56 @@ TEST(RecordsReport, OpensInChromiumWithOneBandPerExecutable)
 		for (const DomSegment &s : band.second)
 			area += s.width * s.height;
 		const int pixels = CountPixels(
-			image, QColor(QString::fromStdString(band.second[0].fill)));
+			image, QColor(QString::fromStdString(band.second[0].colour)));
 		EXPECT_GE(pixels, 0.9 * area) << band.first;
 	}
+}
+
+// Two users over two days: a lane per user and day, and every stretch
+// in the colour that the legend gives its category.
+TEST(RecordsReport, TeamReportHasALanePerUserAndDayColouredByCategory)
+{
+	TempDir dir;
+	records_fixture::WriteTeamFiles(dir.path());
+	const std::string html = kOutputDir + "/records-team-report.html";
+	const auto result = records_fixture::RunTool(
+		{"report", dir / "team", "--keys", dir / "keys", "--categories",
+		 dir / "categories", "--html", html},
+		{records_fixture::kTeamZone});
+	ASSERT_EQ(0, result.status) << result.err;
+
+	const auto dom = Chromium(dir / "profile", {"--dump-dom", "file://" + html});
+	ASSERT_EQ(0, dom.status) << dom.err;
+	EXPECT_EQ(std::string::npos, dom.err.find(":CONSOLE")) << dom.err;
+	EXPECT_EQ(1u, Occurrences(dom.out, "<h3>User 12</h3>"));
+	EXPECT_EQ(1u, Occurrences(dom.out, "<h3>User 13</h3>"));
+	EXPECT_EQ(2u, Occurrences(dom.out, "<g class=\"day\" data-day=\"2024-05-01\">"));
+	EXPECT_EQ(2u, Occurrences(dom.out, "<g class=\"day\" data-day=\"2024-05-02\">"));
+	std::map<std::string, std::string> legend;
+	std::vector<std::string> order;
+	const std::regex item("<span class=\"item\"><span class=\"swatch\" "
+			      "style=\"background:(#[0-9a-f]{6})\"></span>([^<]*)</span>");
+	for (std::sregex_iterator i(dom.out.begin(), dom.out.end(), item), end;
+	     i != end; ++i) {
+		legend[(*i)[2]] = (*i)[1];
+		order.push_back((*i)[2]);
+	}
+	EXPECT_EQ(std::vector<std::string>(
+			  {"Coding", "Browser", "Uncategorized", "Mail"}),
+		  order);
+	std::map<std::string, int> stretches;
+	for (const DomSegment &s : Segments(dom.out)) {
+		EXPECT_EQ(legend[s.name], s.colour) << s.name;
+		++stretches[s.day + " " + s.name];
+	}
+	// Coding on both days (user 13's stretch split at midnight), Mail
+	// before midnight only, Browser after it only.
+	EXPECT_EQ((std::map<std::string, int>{{"2024-05-01 Coding", 2},
+					       {"2024-05-01 Mail", 1},
+					       {"2024-05-02 Browser", 1},
+					       {"2024-05-02 Coding", 1},
+					       {"2024-05-02 Uncategorized", 1}}),
+		  stretches);
 }
 
 } // namespace

@@ -45,36 +45,36 @@ TEST_F(RecordsTool, ListFormatsGiveExactOutputForSmallFile)
 		std::string expected;
 	} cases[] = {
 		{"table",
-		 "id  member_id    check_tm  check_time            active_tm  "
+		 "user_id  id  member_id    check_tm  check_time            active_tm  "
 		 "active_time          idle  process     title\n"
-		 " 1          7  1714550400  2024-05-01 08:00:00  1714550395  "
+		 "      1   1          7  1714550400  2024-05-01 08:00:00  1714550395  "
 		 "2024-05-01 07:59:55     5  chrome.exe  Inbox - Mail\n"
-		 " 2          7  1714550410  2024-05-01 08:00:10           0  "
+		 "      1   2          7  1714550410  2024-05-01 08:00:10           0  "
 		 "                           code        main.cpp \xe2\x80\x94 vorlix\n"
-		 " 3          8  1714550420  2024-05-01 08:00:20  1714550200  "
+		 "      1   3          8  1714550420  2024-05-01 08:00:20  1714550200  "
 		 "2024-05-01 07:56:40   220  -           -\n"},
 		{"csv",
 		 "id,member_id,check_tm,check_time,active_tm,active_time,idle,"
-		 "process,title\r\n"
+		 "process,title,user_id\r\n"
 		 "1,7,1714550400,2024-05-01 08:00:00,1714550395,"
-		 "2024-05-01 07:59:55,5,chrome.exe,Inbox - Mail\r\n"
+		 "2024-05-01 07:59:55,5,chrome.exe,Inbox - Mail,1\r\n"
 		 "2,7,1714550410,2024-05-01 08:00:10,0,,,code,"
-		 "main.cpp \xe2\x80\x94 vorlix\r\n"
+		 "main.cpp \xe2\x80\x94 vorlix,1\r\n"
 		 "3,8,1714550420,2024-05-01 08:00:20,1714550200,"
-		 "2024-05-01 07:56:40,220,-,-\r\n"},
+		 "2024-05-01 07:56:40,220,-,-,1\r\n"},
 		{"jsonl",
 		 "{\"id\":1,\"member_id\":7,\"check_tm\":1714550400,"
 		 "\"check_time\":\"2024-05-01 08:00:00\",\"active_tm\":1714550395,"
 		 "\"active_time\":\"2024-05-01 07:59:55\",\"idle\":5,"
-		 "\"process\":\"chrome.exe\",\"title\":\"Inbox - Mail\"}\n"
+		 "\"process\":\"chrome.exe\",\"title\":\"Inbox - Mail\",\"user_id\":1}\n"
 		 "{\"id\":2,\"member_id\":7,\"check_tm\":1714550410,"
 		 "\"check_time\":\"2024-05-01 08:00:10\",\"active_tm\":0,"
 		 "\"active_time\":null,\"idle\":null,"
-		 "\"process\":\"code\",\"title\":\"main.cpp \\u2014 vorlix\"}\n"
+		 "\"process\":\"code\",\"title\":\"main.cpp \\u2014 vorlix\",\"user_id\":1}\n"
 		 "{\"id\":3,\"member_id\":8,\"check_tm\":1714550420,"
 		 "\"check_time\":\"2024-05-01 08:00:20\",\"active_tm\":1714550200,"
 		 "\"active_time\":\"2024-05-01 07:56:40\",\"idle\":220,"
-		 "\"process\":\"-\",\"title\":\"-\"}\n"},
+		 "\"process\":\"-\",\"title\":\"-\",\"user_id\":1}\n"},
 	};
 	for (const auto &c : cases) {
 		const auto result =
@@ -118,7 +118,7 @@ TEST_F(RecordsTool, CsvQuotesTitlesWithCommasQuotesAndLineBreaks)
 		"python3 -c 'import csv,sys\n"
 		"rows = list(csv.reader(open(sys.argv[1], newline=\"\", "
 		"encoding=\"utf-8\"), strict=True))\n"
-		"assert all(len(r) == 9 for r in rows), rows\n"
+		"assert all(len(r) == 10 for r in rows), rows\n"
 		"for r in rows[1:]: print(r[8].encode().hex())' " +
 		dir_ / "out.csv");
 	EXPECT_EQ(HexLines(titles), testing_support::SplitLines(read_back));
@@ -144,7 +144,7 @@ TEST_F(RecordsTool, JsonLinesEscapeNonAsciiAndControlCharacters)
 		"python3 -c 'import json,sys\n"
 		"for line in open(sys.argv[1], encoding=\"ascii\"):\n"
 		"    t = json.loads(line)[\"title\"]\n"
-		"    assert (\"\\\"title\\\":\" + json.dumps(t) + \"}\") in line, line\n"
+		"    assert (\"\\\"title\\\":\" + json.dumps(t) + \",\") in line, line\n"
 		"    print(t.encode().hex())' " +
 		dir_ / "out.jsonl");
 	EXPECT_EQ(HexLines(titles), testing_support::SplitLines(read_back));
@@ -276,12 +276,12 @@ TEST_F(RecordsTool, BadInputGivesOneLineAndLeavesTheFileUnchanged)
 			 return d / "c.db";
 		 },
 		 {}, ": table monitor_detail lacks the expected columns (", 1},
-		{"a folder",
+		{"a folder without record files",
 		 [](const TempDir &d) {
 			 testing_support::Shell("mkdir '" + d / "folder.db" + "'");
 			 return d / "folder.db";
 		 },
-		 {}, " is not a regular file", 1},
+		 {}, "no record file (*.6.mon.db) below ", 1},
 		{"key of 15 bytes", good, {"--key", "0123456789abcde"},
 		 "the key must be 16 bytes long, not 15", 1},
 		{"key of 17 bytes", good, {"--key", "0123456789abcdefg"},
@@ -447,6 +447,73 @@ TEST_F(RecordsTool, KeyFileLosesOneTrailingLineBreak)
 			<< records_fixture::Hex(c.content) << ": " << result.err;
 	}
 	EXPECT_EQ(3u, records_fixture::ListWithTool(file, kKey).size());
+}
+
+// A folder and a file, under two keys: a file that is no database and one
+// under another key than the keys file gives are named and left out.
+TEST_F(RecordsTool, ManyFilesUnderTwoKeysLeaveOutTheDamagedAndTheWrongKeyed)
+{
+	records_fixture::WriteTeamFiles(dir_.path());
+	const std::string team = dir_ / "team";
+	testing_support::WriteFile(team + "/14.6.mon.db", std::string(200, 'x'));
+	const std::string wrong = MakeFile(SmallRows(), "15.6.mon.db");
+	testing_support::WriteFile(dir_ / "keys",
+				   std::string("# user key\n12 ") + kKey + "\n13 " +
+					   records_fixture::kOtherKey + "\n14 " +
+					   kKey + "\r\n15 fedcba9876543210\n");
+	const auto result = RunTool({"list", team, wrong, "--keys", dir_ / "keys",
+				     "--format", "csv"});
+	EXPECT_EQ(3, result.status);
+	EXPECT_EQ("vorlix-records: " + team + "/14.6.mon.db is not an SQLite "
+		  "database\n"
+		  "vorlix-records: wrong key: the records in " + wrong +
+			  " do not decrypt with it\n"
+		  "vorlix-records: warning: 2 of 4 record files were left out\n",
+		  result.err);
+	std::vector<std::string> users_and_ids;
+	for (const auto &record : records_fixture::ParseCsv(result.out))
+		users_and_ids.push_back(record[9] + ":" + record[0]);
+	EXPECT_EQ(std::vector<std::string>({"user_id:id", "12:1", "12:2", "12:3",
+					    "12:4", "12:5", "13:1", "13:2"}),
+		  users_and_ids);
+}
+
+// Worked by hand (records-fixture.cpp): user 12's row at 23:59:55 ends
+// exactly at midnight and the next starts on it; user 13's row at 23:59:55
+// counts 10 s, 5 on each day. Chrome's "Mail" matches Mail and Browser.
+TEST_F(RecordsTool, SummaryByUserAndDaySplitsAtLocalMidnightWithFirstCategory)
+{
+	records_fixture::WriteTeamFiles(dir_.path());
+	const auto summary = RunTool(
+		{"summary", dir_ / "team", "--keys", dir_ / "keys", "--categories",
+		 dir_ / "categories", "--by", "user,day"},
+		{records_fixture::kTeamZone});
+	EXPECT_EQ(0, summary.status) << summary.err;
+	for (const char *part :
+	     {"Category       Seconds     Time   Share\n"
+	      "Coding              35  0:00:35   50.0%\n"
+	      "Browser             10  0:00:10   14.3%\n"
+	      "Uncategorized       10  0:00:10   14.3%\n"
+	      "Mail                 5  0:00:05    7.1%\n"
+	      "(idle)              10  0:00:10   14.3%\n",
+	      "User  Day         At work     Idle    Total\n"
+	      "12    2024-05-01  0:00:30  0:00:00  0:00:30\n"
+	      "12    2024-05-02  0:00:10  0:00:10  0:00:20\n"
+	      "13    2024-05-01  0:00:05  0:00:00  0:00:05\n"
+	      "13    2024-05-02  0:00:15  0:00:00  0:00:15\n",
+	      "User 13, day 2024-05-02\nExecutable  Seconds     Time   Share\n"
+	      "-                10  0:00:10   66.7%\n"
+	      "code              5  0:00:05   33.3%\n"})
+		EXPECT_NE(std::string::npos, summary.out.find(part))
+			<< part << "\nin:\n" << summary.out;
+
+	testing_support::WriteFile(dir_ / "categories", "A\tok\n\nB\t(open\n");
+	const auto bad = RunTool({"summary", dir_ / "team", "--keys",
+				  dir_ / "keys", "--categories", dir_ / "categories"});
+	EXPECT_EQ(1, bad.status);
+	EXPECT_EQ(0u, bad.err.find("vorlix-records: " + dir_ / "categories" +
+				   " line 3: bad regular expression: "))
+		<< bad.err;
 }
 
 // A sqlite3 command reading its statements from a pipe, as a second
