@@ -18,10 +18,12 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <system_error>
 #include <thread>
 
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <pthread.h>
@@ -236,6 +238,18 @@ bool StartWatcher(Hook *h)
 	return started;
 }
 
+// Into the log of the program that loaded the library: its libobs is linked
+// into the executable, which exports blog for this. A program without one
+// gets the line on standard error.
+void LogWarning(const char *text)
+{
+	using Blog = void (*)(int, const char *, ...);
+	if (const auto log = reinterpret_cast<Blog>(dlsym(RTLD_DEFAULT, "blog")))
+		log(LOG_WARNING, "%s", text);
+	else
+		std::fprintf(stderr, "warning: %s\n", text);
+}
+
 } // namespace
 
 extern "C" int32_t SetVorlixHook(void)
@@ -248,9 +262,9 @@ extern "C" int32_t SetVorlixHook(void)
 		return 0;
 	}
 	if (hook->raw_opcode == 0)
-		blog(LOG_WARNING, "SetVorlixHook: no XInput2 raw events on this display; the last "
-				  "input is the screen saver's, which screen-saver resets and pointer "
-				  "warps move too");
+		LogWarning("SetVorlixHook: no XInput2 raw events on this display; the last "
+			   "input is the screen saver's, which screen-saver resets and pointer "
+			   "warps move too");
 	return 1;
 }
 
