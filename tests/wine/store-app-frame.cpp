@@ -23,7 +23,7 @@ int wmain(int argc, wchar_t **argv)
 	const wchar_t title[] = {L'S', L't', L'o', L'r', L'e', L' ', L'a', L'b',
 				 0xD83D, L'c', L'd', L' ', 0x8BA1, 0x7B97, 0x5668, 0};
 	HWND frame = CreateWindowExW(0, frame_class.lpszClassName, title,
-				     WS_OVERLAPPEDWINDOW | WS_VISIBLE, 80, 80, 400, 300,
+				     WS_OVERLAPPEDWINDOW, 80, 80, 400, 300,
 				     nullptr, nullptr, frame_class.hInstance, nullptr);
 	if (!frame)
 		return 1;
@@ -41,7 +41,16 @@ int wmain(int argc, wchar_t **argv)
 	CloseHandle(process.hThread);
 	CloseHandle(process.hProcess);
 
+	// Shown with the app's window inside, as a Store app comes to the front.
 	MSG message;
+	for (int i = 0; i < 500 && !GetWindow(frame, GW_CHILD); ++i) {
+		while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
+			DispatchMessageW(&message);
+		Sleep(20);
+	}
+	ShowWindow(frame, SW_SHOW);
+	SetForegroundWindow(frame);
+
 	while (GetMessageW(&message, nullptr, 0, 0) > 0) {
 		TranslateMessage(&message);
 		DispatchMessageW(&message);
