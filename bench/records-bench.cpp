@@ -119,6 +119,18 @@ int64_t WorkingDays(int64_t i)
 	return 1714550400 + i / kDayRows * 86400 + i % kDayRows * 10;
 }
 
+struct Usage {
+	double seconds = 0; // wall time
+	double cpu = 0;	    // user and system time of all its threads
+	long peak_kib = 0;  // peak resident set
+};
+
+double CpuSeconds(const struct rusage &usage)
+{
+	return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
+	       (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
 // Runs `args` as a process; the machine is shared, so its CPU time is
 // given beside the wall time.
 bool RunProgram(const std::vector<std::string> &args, Usage &used)
