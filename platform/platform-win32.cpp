@@ -46,17 +46,6 @@ bool WidePath(const char *path, std::wstring &wide)
 	return true;
 }
 
-std::string Utf8Text(const wchar_t *text, int length)
-{
-	const int bytes = WideCharToMultiByte(CP_UTF8, 0, text, length, nullptr, 0,
-					      nullptr, nullptr);
-	std::string utf8(static_cast<size_t>(bytes > 0 ? bytes : 0), '\0');
-	if (bytes > 0)
-		WideCharToMultiByte(CP_UTF8, 0, text, length, &utf8[0], bytes, nullptr,
-				    nullptr);
-	return utf8;
-}
-
 // The wide `text` as bytes of `code_page` (CP_UTF8, CP_ACP).
 std::string Narrow(const wchar_t *text, UINT code_page)
 {
@@ -249,7 +238,7 @@ std::string SystemErrorText(int code)
 	DWORD end = length; // without the line break the system puts last
 	while (end > 0 && (text[end - 1] == L'\r' || text[end - 1] == L'\n'))
 		--end;
-	const std::string utf8 = end > 0 ? Utf8Text(text, static_cast<int>(end))
+	const std::string utf8 = end > 0 ? Narrow(std::wstring(text, end).c_str(), CP_UTF8)
 					 : "error " + std::to_string(code);
 	LocalFree(text);
 	return utf8;
@@ -266,7 +255,8 @@ std::string SqliteFullPath(const std::string &path)
 		length ? GetFullPathNameW(wide.c_str(), length, &full[0], nullptr) : 0;
 	if (written == 0 || written >= length)
 		return path;
-	return Utf8Text(full.c_str(), static_cast<int>(written));
+	full.resize(written);
+	return Narrow(full.c_str(), CP_UTF8);
 }
 
 // The Windows file layer's longest path (SQLITE_WIN32_MAX_PATH_BYTES, four
