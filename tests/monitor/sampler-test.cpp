@@ -136,6 +136,22 @@ TEST_F(Sampler, ControlCharactersAreEscapedInTheLogAndStoredAsTheyAre)
 			  "odd\\tname\\n\\x1B[2J")});
 }
 
+// An executable's name keeps 149 units; when the 149th is the first half of
+// a pair, the pair goes whole rather than leave half a character behind.
+TEST_F(Sampler, LongExecutableNamesKeep149UnitsAndNeverHalfAPair)
+{
+	const std::string a148(148, 'a');
+	for (const auto &[exe, stored] :
+	     {std::pair<std::string, std::string>{a148 + "b\xf0\x9f\x98\x80", a148 + "b"},
+	      {a148 + "\xf0\x9f\x98\x80" "b", a148}}) {
+		std::filesystem::copy_file(BinPath(kClient), home / exe);
+		TestWindows named(home / exe);
+		ASSERT_TRUE(named.Activate(named.Open("t")));
+		Tick();
+		EXPECT_EQ(Decrypt(Rows().back().process), stored);
+	}
+}
+
 TEST_F(Sampler, SameWindowGivesARowPerTickAndOneChangeLine)
 {
 	ASSERT_TRUE(windows.Activate(windows.Open("steady")));
