@@ -6,6 +6,8 @@
 #include <chrono>
 #include <cstdlib>
 
+#include <unistd.h>
+
 #include <QSqlDatabase>
 #include <util/base.h>
 
@@ -230,6 +232,26 @@ TEST_F(MonitorDb, ThreeFailedOpensLogOneLineAndNextWriteAsksRegistryAgain)
 	UseRecordDir("blocker\\sub");
 	WriteActiveInfo();
 	EXPECT_EQ(ReadRows(DbFile("blocker/sub")).size(), 1u);
+}
+
+// Three opens, each failure followed by a wait of 300 ms: counted from the
+// waits the kernel sees, as the test runs itself again under strace.
+TEST_F(MonitorDb, FailingOpenIsTriedThreeTimes)
+{
+	if (std::getenv("VORLIX_UNDER_STRACE")) {
+		WriteFile(home_ / "blocker", "not a folder");
+		SharedSample::SetRecordDir("blocker\\sub");
+		WriteActiveInfo();
+		return;
+	}
+	char self[4096] = {};
+	ASSERT_GT(readlink("/proc/self/exe", self, sizeof(self) - 1), 0);
+	const std::string trace = home_ / "trace";
+	ASSERT_EQ(Shell("VORLIX_UNDER_STRACE=1 strace -f -e trace=clock_nanosleep,nanosleep -o " +
+			trace + " " + testing_support::ShellQuote(self) +
+			" --gtest_filter=MonitorDb.FailingOpenIsTriedThreeTimes >/dev/null && echo ok"),
+		  "ok\n");
+	EXPECT_EQ(Shell("grep -c 'tv_sec=0, tv_nsec=300000000' " + trace), "3\n");
 }
 
 TEST_F(MonitorDb, RegisteredConnectionKeepsItsFileUntilRemoved)
