@@ -91,8 +91,6 @@ TEST_F(Sampler, TitlesAreReadAsTheyAreOrGiveADash)
 	} cases[] = {
 		{"open", "", "-"},
 		{"open", long_title, long_title.substr(0, 148)},
-		// the 148th unit is the first half of a pair: the pair goes whole
-		{"open", std::string(147, 'L') + "\xf0\x9f\x98\x80", std::string(147, 'L')},
 		{"open", "Gr\xc3\xbc\xc3\x9f" "e \xe6\x97\xa5\xe6\x9c\xac \xf0\x9f\x98\x80",
 		 "Gr\xc3\xbc\xc3\x9f" "e \xe6\x97\xa5\xe6\x9c\xac \xf0\x9f\x98\x80"},
 		{"open-latin1", "Caf\xc3\xa9", "Caf\xc3\xa9"},
