@@ -3,6 +3,8 @@
 #include "logging/config-path.h"
 #include "platform/platform.h"
 
+const char *const kRecordFileSuffix = ".6.mon.db";
+
 std::string MonitorDbRelativePath(const std::string &record_dir, int user_id)
 {
 	// Never cut: a shortened name would put the rows into another file, or
@@ -10,7 +12,7 @@ std::string MonitorDbRelativePath(const std::string &record_dir, int user_id)
 	// platform's: on POSIX a "\" would be part of the file name and put the
 	// database beside the record directory instead of in it.
 	return record_dir + platform::PathSeparator() + std::to_string(user_id) +
-	       ".6.mon.db";
+	       kRecordFileSuffix;
 }
 
 std::string MonitorDbPath(const std::string &record_dir, int user_id)

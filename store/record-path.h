@@ -3,6 +3,9 @@
 // vorlix-records reads, without the database code.
 #include <string>
 
+// How every record file's name ends, after the user id.
+extern const char *const kRecordFileSuffix;
+
 // The relative part "<record_dir>\<user_id>.6.mon.db", however long, and the
 // full path below the application-data folder ("/" on POSIX), both as the
 // bytes of the file name.

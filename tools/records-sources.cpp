@@ -12,11 +12,11 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include "store/record-path.h"
 #include "tools/records-names.h"
 
 namespace {
 
-const char *const kRecordSuffix = ".6.mon.db";
 constexpr size_t kKeyFileLimit = 4096;
 constexpr size_t kKeysFileLimit = 1 << 20;
 
@@ -31,26 +31,16 @@ std::string CanonicalUserId(const std::string &text)
 	return std::to_string(std::strtoll(text.c_str(), nullptr, 10));
 }
 
-std::string FromQt(const QString &path)
-{
-	return records_names::FromQtName(path);
-}
-
-QString ToQt(const std::string &path)
-{
-	return records_names::QtName(path);
-}
-
 void AddFolder(const std::string &folder, std::vector<std::string> &files,
 	       std::vector<std::string> &problems)
 {
 	std::vector<std::string> found;
-	QDirIterator it(ToQt(folder), {QString("*") + kRecordSuffix},
+	QDirIterator it(records_names::QtName(folder), {QString("*") + kRecordFileSuffix},
 			QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
 	while (it.hasNext())
-		found.push_back(FromQt(it.next()));
+		found.push_back(records_names::FromQtName(it.next()));
 	if (found.empty())
-		problems.push_back("no record file (*" + std::string(kRecordSuffix) +
+		problems.push_back("no record file (*" + std::string(kRecordFileSuffix) +
 				   ") below " + folder);
 	std::sort(found.begin(), found.end());
 	files.insert(files.end(), found.begin(), found.end());
@@ -79,9 +69,9 @@ std::string UserIdOfFile(const std::string &path)
 	const size_t slash = path.find_last_of("/\\");
 	const std::string name =
 		slash == std::string::npos ? path : path.substr(slash + 1);
-	const size_t suffix = std::strlen(kRecordSuffix);
+	const size_t suffix = std::strlen(kRecordFileSuffix);
 	if (name.size() <= suffix ||
-	    name.compare(name.size() - suffix, suffix, kRecordSuffix) != 0)
+	    name.compare(name.size() - suffix, suffix, kRecordFileSuffix) != 0)
 		return std::string();
 	return CanonicalUserId(name.substr(0, name.size() - suffix));
 }
@@ -92,7 +82,7 @@ std::vector<RecordSource> FindRecordSources(
 {
 	std::vector<std::string> files;
 	for (const std::string &path : paths) {
-		if (QFileInfo(ToQt(path)).isDir())
+		if (QFileInfo(records_names::QtName(path)).isDir())
 			AddFolder(path, files, problems);
 		else
 			files.push_back(path);
@@ -100,7 +90,7 @@ std::vector<RecordSource> FindRecordSources(
 	std::vector<RecordSource> sources;
 	std::set<QString> seen;
 	for (const std::string &file : files) {
-		const QString real = QFileInfo(ToQt(file)).canonicalFilePath();
+		const QString real = QFileInfo(records_names::QtName(file)).canonicalFilePath();
 		if (!real.isEmpty() && !seen.insert(real).second)
 			continue;
 		sources.push_back({file, UserIdOfFile(file)});
