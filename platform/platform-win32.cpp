@@ -8,7 +8,6 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
-
 #include <vector>
 
 #include <windows.h>
