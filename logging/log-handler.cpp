@@ -80,6 +80,24 @@ void RestoreConsoleHandler()
 	base_set_log_handler(nullptr, nullptr);
 }
 
+namespace {
+
+// U+2028 and U+2029 (line and paragraph separators) and the bidirectional
+// controls U+202A..U+202E and U+2066..U+2069: E2 80 A8..AE and E2 81 A6..A9
+// in UTF-8. Returns the code point, 0 for anything else.
+unsigned SeparatorOrBidiControl(const std::string &text, size_t i)
+{
+	if (static_cast<unsigned char>(text[i]) != 0xE2 || i + 2 >= text.size())
+		return 0;
+	const auto b1 = static_cast<unsigned char>(text[i + 1]);
+	const auto b2 = static_cast<unsigned char>(text[i + 2]);
+	if ((b1 == 0x80 && b2 >= 0xA8 && b2 <= 0xAE) || (b1 == 0x81 && b2 >= 0xA6 && b2 <= 0xA9))
+		return 0x2000u | (b1 & 0x3Fu) << 6 | (b2 & 0x3Fu);
+	return 0;
+}
+
+} // namespace
+
 std::string EscapeControlCharacters(const std::string &text)
 {
 	static const char kHex[] = "0123456789ABCDEF";
@@ -87,16 +105,24 @@ std::string EscapeControlCharacters(const std::string &text)
 	escaped.reserve(text.size());
 	for (size_t i = 0; i < text.size(); ++i) {
 		auto c = static_cast<unsigned char>(text[i]);
+		if (const unsigned code = SeparatorOrBidiControl(text, i)) {
+			escaped += {'\\', 'u', kHex[code >> 12], kHex[code >> 8 & 15],
+				    kHex[code >> 4 & 15], kHex[code & 15]};
+			i += 2;
+			continue;
+		}
 		// U+0080..U+009F are the two bytes C2 80..C2 9F in UTF-8.
 		const bool c1 = c == 0xC2 && i + 1 < text.size() &&
 				(static_cast<unsigned char>(text[i + 1]) & 0xE0) == 0x80;
-		if (c >= 0x20 && c != 0x7F && !c1) {
+		if (c >= 0x20 && c != 0x7F && c != '\\' && !c1) {
 			escaped += text[i];
 			continue;
 		}
 		if (c1)
 			c = static_cast<unsigned char>(text[++i]);
-		if (c == '\n')
+		if (c == '\\')
+			escaped += "\\\\";
+		else if (c == '\n')
 			escaped += "\\n";
 		else if (c == '\r')
 			escaped += "\\r";

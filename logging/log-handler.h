@@ -30,8 +30,11 @@ std::string LogTimeString();
 
 // `text` (UTF-8) fit to stand inside a log line: every control character
 // (U+0000..U+001F, U+007F and U+0080..U+009F) written as \n, \r, \t or
-// \xNN, so that text from outside (a window's title) can neither start a
-// line of its own nor drive the terminal that shows the log.
+// \xNN, the line and paragraph separators and the bidirectional controls
+// (U+2028..U+202E, U+2066..U+2069) as \uNNNN, and a backslash as \\, so
+// that text from outside (a window's title) can neither start a line of its
+// own, nor reorder what a reader sees, nor drive the terminal that shows the
+// log, and the escaping can be undone.
 std::string EscapeControlCharacters(const std::string &text);
 
 // Puts libobs's default console handler back. Called before every exit once

@@ -155,8 +155,15 @@ TEST_F(Sampler, ControlCharactersAreEscapedInTheLogAndStoredAsTheyAre)
 	const std::string exe = "odd\tname\n\x1b[2J";
 	std::filesystem::copy_file(BinPath(kClient), home / exe);
 	TestWindows odd(home / exe);
+	// U+2027 | U+2028 U+2029 U+202A U+202E | U+202F U+2065 | U+2066 U+2069 |
+	// U+206A: the separators and bidirectional controls are escaped, their
+	// neighbours are not; a backslash is doubled, so "\\n" and a line break
+	// read apart.
 	const std::string title = "Draft\n12:00:00.000: app quit with signal:2"
-				  "\r\t\x1b[31m\x7f\xc2\x9f\xc2\xa0\xc3\xbc";
+				  "\r\t\x1b[31m\x7f\xc2\x9f\xc2\xa0\xc3\xbc"
+				  " \xe2\x80\xa7\xe2\x80\xa8\xe2\x80\xa9\xe2\x80\xaa\xe2\x80\xae"
+				  "\xe2\x80\xaf\xe2\x81\xa5\xe2\x81\xa6\xe2\x81\xa9\xe2\x81\xaa"
+				  " C:\\new";
 	ASSERT_TRUE(Front(odd, odd.OpenWith("open-raw", "UTF8_STRING " + Hex(title))));
 	Tick();
 	const auto rows = Rows();
@@ -166,7 +173,10 @@ TEST_F(Sampler, ControlCharactersAreEscapedInTheLogAndStoredAsTheyAre)
 	EXPECT_EQ(ChangeLines(),
 		  std::vector<std::string>{ChangeLine(
 			  "Draft\\n12:00:00.000: app quit with signal:2"
-			  "\\r\\t\\x1B[31m\\x7F\\x9F\xc2\xa0\xc3\xbc",
+			  "\\r\\t\\x1B[31m\\x7F\\x9F\xc2\xa0\xc3\xbc"
+			  " \xe2\x80\xa7\\u2028\\u2029\\u202A\\u202E"
+			  "\xe2\x80\xaf\xe2\x81\xa5\\u2066\\u2069\xe2\x81\xaa"
+			  " C:\\\\new",
 			  "odd\\tname\\n\\x1B[2J")});
 }
 
