@@ -17,11 +17,17 @@
 // foreground window is looked for on the screen that holds the focus.
 //
 // A screen locker or screen saver (i3lock, xsecurelock, xscreensaver) maps
-// an override-redirect window over the whole screen and grabs the keyboard;
-// neither _NET_ACTIVE_WINDOW nor the focus moves. While such a window covers
-// the screen it is the foreground window. The roots' children are followed
-// through their events (created, configured, mapped, unmapped, destroyed),
-// so finding one costs no request.
+// an override-redirect window over the whole screen, above every other
+// window, and grabs the keyboard; neither _NET_ACTIVE_WINDOW nor the focus
+// moves. While the topmost window a person sees covers the screen and is
+// such a window, it is the foreground window. Desktops keep other
+// screen-sized windows that are no lockers: mutter's InputOnly guard window
+// at the bottom of the stack, wallpapers lowered below everything, and a
+// compositor's overlay window, which covers the screen to show the others
+// (a locker may draw inside it: xsecurelock does while a compositor runs).
+// The roots' children, their stacking order and the screens' sizes are
+// followed through their events, so finding the locker costs no request
+// while nothing changes.
 //
 // X reuses window ids: when a client goes, the next one often gets its ids.
 // A handle therefore carries the id and a generation, which changes when the
@@ -41,6 +47,7 @@
 
 #include <strings.h>
 #include <unistd.h>
+#include <xcb/composite.h>
 #include <xcb/res.h>
 #include <xcb/xcb.h>
 #include <xcb/xcb_ewmh.h>
@@ -58,7 +65,7 @@ const char kSourceWindowManager[] = "_NET_ACTIVE_WINDOW of the EWMH window manag
 const char kSourceInputFocus[] =
 	"the input focus (no EWMH window manager keeps _NET_ACTIVE_WINDOW)";
 const char kSourceLocker[] =
-	"the screen locker's window (an override-redirect window covers the screen)";
+	"the screen locker's window (an override-redirect window covers the screen from the top)";
 
 struct Screen {
 	int number = 0;
@@ -73,15 +80,27 @@ struct Screen {
 	bool clients_stale = true;
 	bool has_client_list = false;
 	std::vector<xcb_window_t> clients;
+
+	// A compositing manager's overlay window, while one is known, and the
+	// client bits of the compositing manager's own windows.
+	xcb_atom_t cm_selection = XCB_NONE; // _NET_WM_CM_S<number>
+	xcb_window_t overlay = XCB_NONE;
+	uint32_t compositor = 0;
 };
 
-// A child of a root as its events describe it.
-struct RootChild {
+// A child of a root, or of a compositor's overlay window, as its events
+// describe it.
+struct Child {
+	enum class Kind : uint8_t { Unknown, InputOutput, InputOnly };
+	enum class Listed : uint8_t { Unknown, Yes, No };
+	xcb_window_t parent = XCB_NONE;
 	size_t screen = 0;
 	int32_t x = 0, y = 0;
 	uint32_t width = 0, height = 0;
 	bool override_redirect = false;
 	bool mapped = false;
+	Kind kind = Kind::Unknown;        // asked for when it first matters
+	Listed listed = Listed::Unknown;  // by its root's QueryTree
 };
 
 struct X11Display {
@@ -95,11 +114,16 @@ struct X11Display {
 
 	std::vector<Screen> screens;
 	size_t current = 0; // the screen that holds the input focus
-	std::unordered_map<xcb_window_t, RootChild> children;
+	std::unordered_map<xcb_window_t, Child> children;
+	// Each root's and overlay window's children, bottom to top.
+	std::unordered_map<xcb_window_t, std::vector<xcb_window_t>> stacks;
+	bool stacks_changed = true; // the locker is looked for again
+	uint32_t client_mask = 0;    // the bits of an id that name its client
 
 	xcb_window_t active = XCB_NONE;
 	xcb_window_t focus_top = XCB_NONE; // top-level ancestor of the focused client
 	xcb_window_t locker = XCB_NONE;    // the window covering the current screen
+	size_t locker_screen = 0;          // the screen it was looked for on
 	const char *source = nullptr;
 	bool enumerating = false;
 
@@ -154,16 +178,17 @@ int ScreenOfRoot(const X11Display *d, xcb_window_t root)
 	return -1;
 }
 
-// What every root holds at the start; the events keep it current from then
-// on. All requests go out before the first reply is read.
-void ReadRootChildren(X11Display *d)
+// The children of each of `parents` (roots, or an overlay window) as they
+// are now, bottom to top; the events keep them current from then on. All
+// requests go out before the first reply is read.
+void ReadChildren(X11Display *d, const std::vector<std::pair<xcb_window_t, size_t>> &parents)
 {
 	std::vector<xcb_query_tree_cookie_t> trees;
-	for (const Screen &screen : d->screens)
-		trees.push_back(xcb_query_tree(d->conn, screen.root));
+	for (const auto &parent : parents)
+		trees.push_back(xcb_query_tree(d->conn, parent.first));
 	struct Asked {
 		xcb_window_t window;
-		size_t screen;
+		size_t parent;
 		xcb_get_window_attributes_cookie_t attributes;
 		xcb_get_geometry_cookie_t geometry;
 	};
@@ -184,14 +209,18 @@ void ReadRootChildren(X11Display *d)
 			xcb_get_geometry_reply(d->conn, a.geometry, nullptr));
 		if (!attributes || !geometry)
 			continue; // gone meanwhile
-		d->children[a.window] = {a.screen,
-					 geometry->x,
-					 geometry->y,
-					 geometry->width,
-					 geometry->height,
-					 attributes->override_redirect != 0,
-					 attributes->map_state != XCB_MAP_STATE_UNMAPPED};
+		const auto &[parent, screen] = parents[a.parent];
+		Child &child = d->children[a.window];
+		child = {parent, screen, geometry->x, geometry->y, geometry->width,
+			 geometry->height, attributes->override_redirect != 0,
+			 attributes->map_state != XCB_MAP_STATE_UNMAPPED};
+		child.kind = attributes->_class == XCB_WINDOW_CLASS_INPUT_ONLY
+				     ? Child::Kind::InputOnly
+				     : Child::Kind::InputOutput;
+		child.listed = Child::Listed::Yes;
+		d->stacks[parent].push_back(a.window);
 	}
+	d->stacks_changed = true;
 }
 
 xcb_intern_atom_cookie_t InternAtom(xcb_connection_t *conn, const char *name)
@@ -207,12 +236,27 @@ std::string HostName()
 	return name;
 }
 
+// Why the last try to connect found no display, for the log.
+std::string connect_error;
+
+// A compositing manager may already run: its overlay window then exists,
+// and QueryTree does not list it. It is asked for only on the screens
+// whose compositing-manager selection has an owner (asking creates the
+// overlay window where none exists) and let go at once.
+void FindOverlays(X11Display *d, const std::vector<xcb_get_selection_owner_cookie_t> &owners);
+
 // Sends every start-up request before collecting any reply: one round trip.
 X11Display *Connect()
 {
 	int screen = 0;
 	xcb_connection_t *conn = xcb_connect(nullptr, &screen);
-	if (xcb_connection_has_error(conn)) {
+	if (const int error = xcb_connection_has_error(conn)) {
+		const char *name = std::getenv("DISPLAY");
+		connect_error = !name || !*name
+					? "no X display: DISPLAY is not set"
+					: "no X display: the display \"" + std::string(name) +
+						  "\" refused the connection (xcb error " +
+						  std::to_string(error) + ")";
 		xcb_disconnect(conn);
 		return nullptr;
 	}
@@ -220,18 +264,24 @@ X11Display *Connect()
 	d->conn = conn;
 	d->host = HostName();
 	d->screens = Screens(conn);
+	d->client_mask = ~xcb_get_setup(conn)->resource_id_mask;
 	if (screen < 0 || static_cast<size_t>(screen) >= d->screens.size())
 		d->usable = false;
 	else
 		d->current = static_cast<size_t>(screen);
 	// Subscribe before the first read, so no change can fall between them.
+	// The root's own ConfigureNotify says the screen changed its size.
 	const uint32_t mask = XCB_EVENT_MASK_PROPERTY_CHANGE |
+			      XCB_EVENT_MASK_STRUCTURE_NOTIFY |
 			      XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
 	xcb_intern_atom_cookie_t *ewmh_cookies = xcb_ewmh_init_atoms(conn, &d->ewmh);
 	for (const Screen &s : d->screens)
 		xcb_change_window_attributes(conn, s.root, XCB_CW_EVENT_MASK, &mask);
 	const xcb_intern_atom_cookie_t ctext = InternAtom(conn, "COMPOUND_TEXT");
 	const xcb_intern_atom_cookie_t wm_state = InternAtom(conn, "WM_STATE");
+	std::vector<xcb_intern_atom_cookie_t> cm_atoms;
+	for (const Screen &s : d->screens)
+		cm_atoms.push_back(InternAtom(conn, ("_NET_WM_CM_S" + std::to_string(s.number)).c_str()));
 	const xcb_query_extension_reply_t *res = xcb_get_extension_data(conn, &xcb_res_id);
 	const bool res_present = res && res->present;
 	xcb_res_query_version_cookie_t version{};
@@ -242,8 +292,17 @@ X11Display *Connect()
 		d->usable = false; // no atoms: nothing will be found, by design below
 	d->compound_text = InternAtomReply(conn, ctext);
 	d->wm_state = InternAtomReply(conn, wm_state);
+	std::vector<xcb_get_selection_owner_cookie_t> owners;
+	for (size_t i = 0; i < d->screens.size(); ++i) {
+		d->screens[i].cm_selection = InternAtomReply(conn, cm_atoms[i]);
+		owners.push_back(xcb_get_selection_owner(conn, d->screens[i].cm_selection));
+	}
 	d->resource_pids = res_present && HasResourcePids(conn, version);
-	ReadRootChildren(d);
+	std::vector<std::pair<xcb_window_t, size_t>> roots;
+	for (size_t i = 0; i < d->screens.size(); ++i)
+		roots.emplace_back(d->screens[i].root, i);
+	ReadChildren(d, roots);
+	FindOverlays(d, owners);
 	return d;
 }
 
@@ -305,62 +364,172 @@ void PropertyChanged(X11Display *d, const xcb_property_notify_event_t *e)
 		screen.wm_stale = true;
 }
 
+// The screen whose root or overlay window `parent` is; -1 for any other.
+int ScreenOfParent(const X11Display *d, xcb_window_t parent)
+{
+	for (const Screen &screen : d->screens)
+		if (screen.root == parent || (parent != XCB_NONE && screen.overlay == parent))
+			return screen.number;
+	return -1;
+}
+
+void Unstack(X11Display *d, xcb_window_t parent, xcb_window_t window)
+{
+	auto &stack = d->stacks[parent];
+	stack.erase(std::remove(stack.begin(), stack.end(), window), stack.end());
+	d->stacks_changed = true;
+}
+
+// Puts `window` directly above `below` among its siblings; XCB_NONE puts it
+// at the bottom. A sibling not known puts it on top.
+void Restack(X11Display *d, xcb_window_t parent, xcb_window_t window, xcb_window_t below)
+{
+	Unstack(d, parent, window);
+	auto &stack = d->stacks[parent];
+	if (below == XCB_NONE) {
+		stack.insert(stack.begin(), window);
+		return;
+	}
+	const auto it = std::find(stack.begin(), stack.end(), below);
+	stack.insert(it == stack.end() ? stack.end() : it + 1, window);
+}
+
+void RaiseToTop(X11Display *d, xcb_window_t parent, xcb_window_t window)
+{
+	Unstack(d, parent, window);
+	d->stacks[parent].push_back(window);
+}
+
+// The compositing manager has let its overlay window go: its children go
+// with it.
+void DropOverlay(X11Display *d, Screen &screen)
+{
+	for (const xcb_window_t child : d->stacks[screen.overlay])
+		d->children.erase(child);
+	d->stacks.erase(screen.overlay);
+	screen.overlay = XCB_NONE;
+	d->stacks_changed = true;
+}
+
 void WindowDestroyed(X11Display *d, xcb_window_t gone)
 {
-	for (Screen &screen : d->screens)
+	for (Screen &screen : d->screens) {
 		if (gone == screen.wm_check)
 			screen.wm_stale = true; // the window manager has gone
-	d->children.erase(gone);
+		if (gone == screen.overlay)
+			DropOverlay(d, screen);
+	}
+	const auto it = d->children.find(gone);
+	if (it != d->children.end()) {
+		Unstack(d, it->second.parent, gone);
+		d->children.erase(it);
+	}
 	Retire(d, gone);
 }
 
-// The root's child `window`, when `parent` is a root; nullptr otherwise.
-RootChild *ChildOfRoot(X11Display *d, xcb_window_t parent, xcb_window_t window)
+// The child `window` of `parent`, when `parent` is a root or an overlay
+// window; nullptr otherwise. A child not known yet is put on top.
+Child *ChildOf(X11Display *d, xcb_window_t parent, xcb_window_t window)
 {
-	const int number = ScreenOfRoot(d, parent);
+	const int number = ScreenOfParent(d, parent);
 	if (number < 0)
 		return nullptr;
-	RootChild &child = d->children[window];
+	const auto it = d->children.find(window);
+	if (it != d->children.end() && it->second.parent == parent)
+		return &it->second;
+	if (it != d->children.end())
+		Unstack(d, it->second.parent, window);
+	Child &child = d->children[window];
+	child = Child{};
+	child.parent = parent;
 	child.screen = static_cast<size_t>(number);
+	RaiseToTop(d, parent, window);
 	return &child;
 }
 
-// What the roots' SubstructureNotify says about their children.
+// The root's own ConfigureNotify: the screen has a new size.
+bool ScreenResized(X11Display *d, const xcb_configure_notify_event_t *e)
+{
+	if (e->event != e->window)
+		return false;
+	for (Screen &screen : d->screens) {
+		if (screen.root == e->window) {
+			screen.width = e->width;
+			screen.height = e->height;
+			d->stacks_changed = true;
+		}
+	}
+	return true;
+}
+
+// What SubstructureNotify on the roots and overlay windows says about their
+// children: where they are, whether they are mapped, and their stacking
+// order (a new window starts on top).
 void ChildChanged(X11Display *d, const xcb_generic_event_t *event)
 {
 	switch (event->response_type & 0x7F) {
 	case XCB_CREATE_NOTIFY: {
 		const auto *e = reinterpret_cast<const xcb_create_notify_event_t *>(event);
-		if (RootChild *c = ChildOfRoot(d, e->parent, e->window))
-			*c = {c->screen, e->x, e->y, e->width, e->height, e->override_redirect != 0, false};
+		if (Child *c = ChildOf(d, e->parent, e->window))
+			*c = {c->parent, c->screen, e->x, e->y, e->width, e->height,
+			      e->override_redirect != 0, false};
 		break;
 	}
 	case XCB_CONFIGURE_NOTIFY: {
 		const auto *e = reinterpret_cast<const xcb_configure_notify_event_t *>(event);
-		if (RootChild *c = ChildOfRoot(d, e->event, e->window))
-			*c = {c->screen, e->x, e->y, e->width, e->height, e->override_redirect != 0,
-			      c->mapped};
+		if (ScreenResized(d, e))
+			break;
+		if (Child *c = ChildOf(d, e->event, e->window)) {
+			c->x = e->x;
+			c->y = e->y;
+			c->width = e->width;
+			c->height = e->height;
+			c->override_redirect = e->override_redirect != 0;
+			Restack(d, e->event, e->window, e->above_sibling);
+		}
+		break;
+	}
+	case XCB_CIRCULATE_NOTIFY: {
+		const auto *e = reinterpret_cast<const xcb_circulate_notify_event_t *>(event);
+		if (ChildOf(d, e->event, e->window)) {
+			if (e->place == XCB_PLACE_ON_TOP)
+				RaiseToTop(d, e->event, e->window);
+			else
+				Restack(d, e->event, e->window, XCB_NONE);
+		}
 		break;
 	}
 	case XCB_MAP_NOTIFY: {
 		const auto *e = reinterpret_cast<const xcb_map_notify_event_t *>(event);
-		if (RootChild *c = ChildOfRoot(d, e->event, e->window)) {
+		if (Child *c = ChildOf(d, e->event, e->window)) {
 			c->override_redirect = e->override_redirect != 0;
 			c->mapped = true;
+			d->stacks_changed = true;
 		}
 		break;
 	}
 	case XCB_UNMAP_NOTIFY: {
 		const auto *e = reinterpret_cast<const xcb_unmap_notify_event_t *>(event);
-		if (RootChild *c = ChildOfRoot(d, e->event, e->window))
+		if (Child *c = ChildOf(d, e->event, e->window)) {
 			c->mapped = false;
+			d->stacks_changed = true;
+		}
 		break;
 	}
 	case XCB_REPARENT_NOTIFY: {
 		// Into a window manager's frame: no child of the root any more.
+		// Back to the root: on top, its size known at its next configure.
 		const auto *e = reinterpret_cast<const xcb_reparent_notify_event_t *>(event);
-		if (ScreenOfRoot(d, e->event) >= 0 && ScreenOfRoot(d, e->parent) < 0)
-			d->children.erase(e->window);
+		const auto it = d->children.find(e->window);
+		if (it != d->children.end() && it->second.parent != e->parent) {
+			Unstack(d, it->second.parent, e->window);
+			d->children.erase(it);
+		}
+		if (Child *c = ChildOf(d, e->parent, e->window)) {
+			c->x = e->x;
+			c->y = e->y;
+			c->override_redirect = e->override_redirect != 0;
+		}
 		break;
 	}
 	default:
@@ -532,33 +701,171 @@ size_t FocusScreen(X11Display *d)
 	return number < 0 ? d->current : static_cast<size_t>(number);
 }
 
-bool Covers(const RootChild &child, const Screen &s)
+bool OnScreen(const Child &c, const Screen &s)
 {
-	return child.mapped && child.override_redirect && child.x <= 0 && child.y <= 0 &&
-	       child.x + static_cast<int64_t>(child.width) >= s.width &&
-	       child.y + static_cast<int64_t>(child.height) >= s.height;
+	return c.x < s.width && c.y < s.height && c.x + static_cast<int64_t>(c.width) > 0 &&
+	       c.y + static_cast<int64_t>(c.height) > 0;
 }
 
-// The override-redirect window that covers the screen, the topmost if
-// there are several; XCB_NONE when none does.
-xcb_window_t ScreenLocker(X11Display *d, const Screen &s)
+bool CoversScreen(const Child &c, const Screen &s)
 {
-	std::vector<xcb_window_t> covering;
-	for (const auto &[window, child] : d->children)
-		if (child.screen == static_cast<size_t>(s.number) && Covers(child, s))
-			covering.push_back(window);
-	if (covering.size() < 2)
-		return covering.empty() ? XCB_NONE : covering.front();
+	return c.x <= 0 && c.y <= 0 && c.x + static_cast<int64_t>(c.width) >= s.width &&
+	       c.y + static_cast<int64_t>(c.height) >= s.height;
+}
+
+// Whether the window draws anything: an InputOnly window (mutter's guard
+// window) shows nothing. Asked of the server once per window.
+bool Drawn(X11Display *d, xcb_window_t window, Child &c)
+{
+	if (c.kind == Child::Kind::Unknown) {
+		Reply<xcb_get_window_attributes_reply_t> attributes(xcb_get_window_attributes_reply(
+			d->conn, xcb_get_window_attributes(d->conn, window), nullptr));
+		if (!attributes)
+			return false; // gone meanwhile
+		c.kind = attributes->_class == XCB_WINDOW_CLASS_INPUT_ONLY ? Child::Kind::InputOnly
+									    : Child::Kind::InputOutput;
+	}
+	return c.kind == Child::Kind::InputOutput;
+}
+
+// The topmost child of `parent` (a root or the overlay window) that a
+// person sees on the screen: mapped, drawn and on the screen. The overlay
+// window is passed over (what it shows is looked for inside it), and so are
+// the compositing manager's own windows inside it, which only show the
+// windows below: those of the client that holds the compositing-manager
+// selection, and any that is no override-redirect window (mutter draws in
+// a child of the overlay window from another connection than the one that
+// would hold the selection, and holds none under Xvfb).
+Child *TopSeen(X11Display *d, const Screen &s, xcb_window_t parent, xcb_window_t *top)
+{
+	const auto stack = d->stacks.find(parent);
+	if (stack == d->stacks.end())
+		return nullptr;
+	for (auto it = stack->second.rbegin(); it != stack->second.rend(); ++it) {
+		const auto child = d->children.find(*it);
+		if (child == d->children.end() || *it == s.overlay)
+			continue;
+		Child &c = child->second;
+		if (!c.mapped || !OnScreen(c, s))
+			continue;
+		if (parent == s.overlay &&
+		    (!c.override_redirect || (*it & d->client_mask) == s.compositor))
+			continue;
+		if (Drawn(d, *it, c)) {
+			*top = *it;
+			return &c;
+		}
+	}
+	return nullptr;
+}
+
+// Takes `overlay` as the screen's overlay window: its children are followed
+// from now on. `owner` holds the compositing-manager selection.
+void AdoptOverlay(X11Display *d, Screen &s, xcb_window_t overlay, xcb_window_t owner)
+{
+	s.overlay = overlay;
+	s.compositor = owner == XCB_NONE ? 0 : owner & d->client_mask;
+	const uint32_t mask = XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
+	xcb_change_window_attributes(d->conn, overlay, XCB_CW_EVENT_MASK, &mask);
+	ReadChildren(d, {{overlay, static_cast<size_t>(s.number)}});
+}
+
+void FindOverlays(X11Display *d, const std::vector<xcb_get_selection_owner_cookie_t> &owners)
+{
+	std::vector<xcb_window_t> owner;
+	for (const xcb_get_selection_owner_cookie_t &cookie : owners) {
+		Reply<xcb_get_selection_owner_reply_t> reply(
+			xcb_get_selection_owner_reply(d->conn, cookie, nullptr));
+		owner.push_back(reply ? reply->owner : XCB_NONE);
+	}
+	if (std::all_of(owner.begin(), owner.end(), [](xcb_window_t w) { return w == XCB_NONE; }))
+		return;
+	const xcb_query_extension_reply_t *composite = xcb_get_extension_data(d->conn, &xcb_composite_id);
+	if (!composite || !composite->present)
+		return;
+	Reply<xcb_composite_query_version_reply_t> version(xcb_composite_query_version_reply(
+		d->conn, xcb_composite_query_version(d->conn, 0, 4), nullptr));
+	if (!version || (version->major_version == 0 && version->minor_version < 3))
+		return;
+	for (size_t i = 0; i < d->screens.size(); ++i) {
+		Screen &s = d->screens[i];
+		if (owner[i] == XCB_NONE)
+			continue;
+		Reply<xcb_composite_get_overlay_window_reply_t> overlay(
+			xcb_composite_get_overlay_window_reply(
+				d->conn, xcb_composite_get_overlay_window(d->conn, s.root), nullptr));
+		xcb_composite_release_overlay_window(d->conn, s.root);
+		if (!overlay)
+			continue;
+		Child *c = ChildOf(d, s.root, overlay->overlay_win);
+		c->width = s.width;
+		c->height = s.height;
+		c->override_redirect = c->mapped = true;
+		c->kind = Child::Kind::InputOutput;
+		c->listed = Child::Listed::No;
+		AdoptOverlay(d, s, overlay->overlay_win, owner[i]);
+	}
+}
+
+// A compositing manager started after the connection: its overlay window
+// came as a new, mapped, screen-sized child of the root, which QueryTree
+// does not list. Asked only while such a child has not been checked.
+void FindNewOverlay(X11Display *d, Screen &s)
+{
+	if (s.overlay != XCB_NONE)
+		return;
+	const auto unchecked = [&](xcb_window_t w) {
+		const Child &c = d->children[w];
+		return c.listed == Child::Listed::Unknown && c.mapped && c.override_redirect &&
+		       CoversScreen(c, s);
+	};
+	const std::vector<xcb_window_t> &stack = d->stacks[s.root];
+	if (std::none_of(stack.begin(), stack.end(), unchecked))
+		return;
+	const xcb_get_selection_owner_cookie_t owner_cookie =
+		xcb_get_selection_owner(d->conn, s.cm_selection);
 	Reply<xcb_query_tree_reply_t> tree(
 		xcb_query_tree_reply(d->conn, xcb_query_tree(d->conn, s.root), nullptr));
+	Reply<xcb_get_selection_owner_reply_t> owner(
+		xcb_get_selection_owner_reply(d->conn, owner_cookie, nullptr));
 	if (!tree)
-		return covering.front();
-	// Children come bottom to top.
+		return;
+	// The windows gone before the answer leave the stack first.
+	DrainEvents(d);
 	const xcb_window_t *children = xcb_query_tree_children(tree.get());
-	for (int i = xcb_query_tree_children_length(tree.get()) - 1; i >= 0; --i)
-		if (std::find(covering.begin(), covering.end(), children[i]) != covering.end())
-			return children[i];
-	return covering.front();
+	std::vector<xcb_window_t> listed(children, children + xcb_query_tree_children_length(tree.get()));
+	std::sort(listed.begin(), listed.end());
+	xcb_window_t overlay = XCB_NONE;
+	for (const xcb_window_t w : d->stacks[s.root]) {
+		Child &c = d->children[w];
+		if (c.listed != Child::Listed::Unknown)
+			continue;
+		const bool seen = std::binary_search(listed.begin(), listed.end(), w);
+		if (!seen && unchecked(w))
+			overlay = w;
+		c.listed = seen ? Child::Listed::Yes : Child::Listed::No;
+	}
+	if (overlay != XCB_NONE)
+		AdoptOverlay(d, s, overlay, owner ? owner->owner : XCB_NONE);
+}
+
+// The screen locker: the topmost window a person sees, when it is an
+// override-redirect window and covers the screen, whether a child of the
+// root or drawn inside the overlay window; XCB_NONE when there is none.
+// Asks the server only about windows not seen before.
+xcb_window_t ScreenLocker(X11Display *d, Screen &s)
+{
+	FindNewOverlay(d, s);
+	d->stacks_changed = false;
+	xcb_window_t top = XCB_NONE;
+	const auto overlay = d->children.find(s.overlay);
+	if (overlay != d->children.end() && overlay->second.mapped) {
+		// Above every other window: what it holds hides them all.
+		if (const Child *c = TopSeen(d, s, s.overlay, &top))
+			return CoversScreen(*c, s) ? top : XCB_NONE;
+	}
+	const Child *c = TopSeen(d, s, s.root, &top);
+	return c && c->override_redirect && CoversScreen(*c, s) ? top : XCB_NONE;
 }
 
 // Brings the layer's state up to date, in as few round trips as it can:
@@ -598,7 +905,10 @@ void Refresh(X11Display *d)
 		if (!s.wm_stale)
 			break;
 	}
-	d->locker = ScreenLocker(d, s);
+	if (d->stacks_changed || d->locker_screen != d->current) {
+		d->locker = ScreenLocker(d, s);
+		d->locker_screen = d->current;
+	}
 	if (d->locker != XCB_NONE) {
 		d->active = d->locker;
 		d->focus_top = XCB_NONE;
@@ -808,6 +1118,11 @@ uint32_t WindowProcessId(WindowHandle window)
 uint32_t HostedWindowProcessId(WindowHandle)
 {
 	return 0;
+}
+
+std::string WindowSystemUnavailable()
+{
+	return Connection() ? std::string() : connect_error;
 }
 
 bool WindowSystemLost()

@@ -27,6 +27,11 @@
 //   churn MS RATE          for MS milliseconds opens RATE windows a second,
 //                          each destroyed again soon (at most 16 alive at
 //                          once); the line is read only after -> "churned <n>"
+//   cover-below TITLE      an override-redirect window over the whole screen,
+//                          lowered below every other window (a wallpaper)
+//                                                            -> "window <id>"
+//   cm-owner               the owner of the compositing-manager selection
+//                          _NET_WM_CM_S<screen>, 0 for none   -> "owner <id>"
 //   sync                   once the server has handled all before -> "synced"
 //   quit, or end of input  destroys its windows and exits 0
 //
@@ -341,6 +346,41 @@ bool OpenCommand(const std::string &verb, std::istringstream &words, const std::
 	return true;
 }
 
+void CoverBelow(const std::string &title)
+{
+	xcb_get_geometry_reply_t *size =
+		xcb_get_geometry_reply(conn, xcb_get_geometry(conn, root), nullptr);
+	const xcb_window_t w = xcb_generate_id(conn);
+	const uint32_t override_redirect = 1;
+	xcb_create_window(conn, XCB_COPY_FROM_PARENT, w, root, 0, 0, size ? size->width : 1,
+			  size ? size->height : 1, 0, XCB_WINDOW_CLASS_INPUT_OUTPUT,
+			  XCB_COPY_FROM_PARENT, XCB_CW_OVERRIDE_REDIRECT, &override_redirect);
+	free(size);
+	owned.push_back(w);
+	SetUtf8Names(w, title);
+	xcb_map_window(conn, w);
+	const uint32_t below = XCB_STACK_MODE_BELOW;
+	xcb_configure_window(conn, w, XCB_CONFIG_WINDOW_STACK_MODE, &below);
+	xcb_flush(conn);
+	if (WaitUntil([&] { return Viewable(w); }))
+		Answer("window " + std::to_string(w));
+	else
+		Answer("error window " + std::to_string(w) + " was not shown");
+}
+
+void CompositorOwner()
+{
+	int number = 0;
+	for (xcb_screen_iterator_t it = xcb_setup_roots_iterator(xcb_get_setup(conn));
+	     it.rem > 0 && it.data->root != root; xcb_screen_next(&it))
+		++number;
+	const std::string name = "_NET_WM_CM_S" + std::to_string(number);
+	xcb_get_selection_owner_reply_t *owner = xcb_get_selection_owner_reply(
+		conn, xcb_get_selection_owner(conn, Atom(name.c_str())), nullptr);
+	Answer("owner " + std::to_string(owner ? owner->owner : 0));
+	free(owner);
+}
+
 // Runs one command line; false once asked to quit.
 bool Command(const std::string &line)
 {
@@ -363,6 +403,10 @@ bool Command(const std::string &line)
 		long ms = 0, rate = 0;
 		words >> ms >> rate;
 		Churn(ms, rate);
+	} else if (verb == "cover-below") {
+		CoverBelow(Rest(line, 1));
+	} else if (verb == "cm-owner") {
+		CompositorOwner();
 	} else if (verb == "sync") {
 		Sync();
 		Answer("synced");
