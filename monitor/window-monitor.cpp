@@ -207,6 +207,10 @@ bool WindowMonitor::WindowMonitorStart()
 		blog(LOG_ERROR, "GetProcAddress module.SetVorlixHook fail");
 		return false;
 	}
+	// Without a display the hook cannot be set either; say what is missing.
+	const std::string no_display = platform::WindowSystemUnavailable();
+	if (!no_display.empty())
+		blog(LOG_ERROR, "%s", no_display.c_str());
 	if (set_hook() == 0) {
 		blog(LOG_ERROR, "SetVorlixHook fail");
 		return false;

@@ -356,6 +356,11 @@ uint32_t HostedWindowProcessId(WindowHandle frame)
 	return static_cast<uint32_t>(search.found);
 }
 
+std::string WindowSystemUnavailable()
+{
+	return std::string();
+}
+
 bool WindowSystemLost()
 {
 	return false;

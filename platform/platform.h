@@ -167,6 +167,11 @@ uint32_t HostedWindowProcessId(WindowHandle frame);
 // Every window function then answers "nothing". Always false on Windows.
 bool WindowSystemLost();
 
+// Why there is no window system to ask, in words for a log line ("no X
+// display: DISPLAY is not set"); empty when there is one, and always on
+// Windows. Opens the X connection if it is not open yet.
+std::string WindowSystemUnavailable();
+
 // ---- processes ----------------------------------------------------------
 
 struct ProcessEntry {

@@ -538,3 +538,19 @@ TEST(Memory, TwentySecondsUnderValgrindHaveNoInvalidAccess)
 		  std::string::npos);
 	EXPECT_GE(monitor.Rows().size(), 10u);
 }
+
+// A session without X (DISPLAY unset): the start says what is missing
+// before the hook library fails for the same reason.
+TEST(StartThatCannotRecord, NoDisplayIsNamedBeforeTheHookFails)
+{
+	MonitorProcess monitor;
+	monitor.launcher = {"env", "-u", "DISPLAY"};
+	monitor.Start(MonitorProcess::Arguments());
+	EXPECT_EQ(monitor.Wait(), 255);
+	const std::string log = monitor.Log();
+	const size_t named = log.find(": no X display: DISPLAY is not set\n");
+	const size_t hook = log.find(": SetVorlixHook fail\n");
+	ASSERT_NE(named, std::string::npos) << log;
+	ASSERT_NE(hook, std::string::npos) << log;
+	EXPECT_LT(named, hook);
+}
