@@ -8,10 +8,9 @@
 #include <QString>
 
 #include <util/base.h>
-#include <util/platform.h>
 
-#include "logging/config-path.h"
 #include "logging/log-handler.h"
+#include "paths/app-data-path.h"
 #include "platform/utf16-text.h"
 #include "store/monitor-db.h"
 
@@ -172,17 +171,8 @@ bool WindowMonitor::WindowMonitorStart()
 {
 	blog(LOG_INFO, "into WindowMonitorStart");
 
-	const std::string dir = ConfigPath(record_dir);
-	os_dir_t *listing = dir.empty() ? nullptr : os_opendir(dir.c_str());
-	if (listing) {
-		os_closedir(listing);
-	} else {
-		blog(LOG_INFO, "dbDir %s not exist", dir.c_str());
-		if (!MakeDirectories(dir)) {
-			blog(LOG_ERROR, "mkdir dbDir %s fail", dir.c_str());
-			return false;
-		}
-	}
+	if (!EnsureDirectory(ConfigPath(record_dir), "dbDir"))
+		return false;
 	if (!MonitorDbPathFits(record_dir, ActiveInfo.user_id))
 		return false;
 
