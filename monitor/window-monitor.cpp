@@ -27,21 +27,11 @@ constexpr int kMaxCount = kTextUnits - 1;
 
 const char16_t kDash[] = u"-";
 
-bool IsHighSurrogate(char16_t unit)
-{
-	return unit >= 0xD800 && unit <= 0xDBFF;
-}
-
 // Copies a terminated UTF-16 text into a buffer of kTextUnits units, at most
 // kMaxCount of them, never leaving half of a surrogate pair at the end.
 void CopyText(char16_t *buffer, const char16_t *text)
 {
-	int n = 0;
-	while (n < kMaxCount && text[n])
-		++n;
-	if (n == kMaxCount && text[n] && IsHighSurrogate(text[n - 1]))
-		--n;
-	std::copy(text, text + n, buffer);
+	const int n = platform::text::CopyTerminated(text, buffer, kTextUnits);
 	std::fill(buffer + n, buffer + kTextUnits, u'\0');
 }
 

@@ -2,6 +2,7 @@
 // wchar_t is UTF-16 here, so window and process texts pass unchanged.
 #include "platform/platform.h"
 #include "platform/platform-backend.h"
+#include "platform/utf16-text.h"
 
 #include <cstring>
 #include <ctime>
@@ -26,11 +27,6 @@ constexpr uint64_t kUnixEpochIn100ns = 116444736000000000ull;
 wchar_t *Wide(char16_t *text)
 {
 	return reinterpret_cast<wchar_t *>(text);
-}
-
-bool IsHighSurrogate(wchar_t unit)
-{
-	return unit >= 0xD800 && unit <= 0xDBFF;
 }
 
 // The UTF-8 `path` as the wide text the file calls take; false when it is
@@ -312,8 +308,8 @@ int WindowTitle(WindowHandle window, char16_t *buffer, int max_count)
 	if (n < 0)
 		n = 0;
 	// A title cut at the limit may end in the first half of a pair.
-	if (n > 0 && n == max_count - 1 && IsHighSurrogate(Wide(buffer)[n - 1]))
-		--n;
+	if (n == max_count - 1)
+		n = static_cast<int>(text::WholePairsLength(std::u16string_view(buffer, n)));
 	buffer[n] = 0;
 	return n;
 }
