@@ -446,11 +446,7 @@ std::string ExecutableDirectory()
 	const DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH * 4);
 	if (n == 0 || n >= MAX_PATH * 4)
 		return std::string();
-	const int length = WideCharToMultiByte(CP_UTF8, 0, path, static_cast<int>(n),
-					       nullptr, 0, nullptr, nullptr);
-	std::string utf8(static_cast<size_t>(length), '\0');
-	WideCharToMultiByte(CP_UTF8, 0, path, static_cast<int>(n), &utf8[0], length,
-			    nullptr, nullptr);
+	const std::string utf8 = Narrow(path, CP_UTF8);
 	const size_t slash = utf8.find_last_of("\\/");
 	return slash == std::string::npos ? std::string() : utf8.substr(0, slash);
 }
