@@ -1,6 +1,7 @@
 #include "store/value-cipher.h"
 
 #include <climits>
+#include <cstdint>
 #include <vector>
 
 #include <openssl/crypto.h>
@@ -46,24 +47,25 @@ int RunCipher(const std::string &iv, const std::string &key, const std::string &
 	return update_length + final_length;
 }
 
-int Base64Value(char c)
-{
-	if (c >= 'A' && c <= 'Z')
-		return c - 'A';
-	if (c >= 'a' && c <= 'z')
-		return c - 'a' + 26;
-	if (c >= '0' && c <= '9')
-		return c - '0' + 52;
-	if (c == '+')
-		return 62;
-	if (c == '/')
-		return 63;
-	return -1;
-}
+// The value of each byte as a base64 digit, -1 for bytes that are none.
+struct Base64Digits {
+	int8_t value[256];
+	constexpr Base64Digits() : value()
+	{
+		for (int c = 0; c < 256; ++c)
+			value[c] = -1;
+		const char digits[] =
+			"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+		for (int v = 0; v < 64; ++v)
+			value[static_cast<unsigned char>(digits[v])] = static_cast<int8_t>(v);
+	}
+};
+constexpr Base64Digits kBase64Digits;
 
 // Standard base64 as EVP_EncodeBlock writes it and nothing else: whole
 // quartets, no white space, "=" only as the last one or two characters, and
-// the unused bits before the padding zero.
+// the unused bits before the padding zero. Appends the bytes to `bytes`
+// (which holds rubbish when the text is refused).
 bool DecodeBase64Strictly(const std::string &text, std::string &bytes)
 {
 	if (text.size() % 4 != 0)
@@ -72,18 +74,20 @@ bool DecodeBase64Strictly(const std::string &text, std::string &bytes)
 	if (!text.empty() && text.back() == '=')
 		padding = text[text.size() - 2] == '=' ? 2 : 1;
 	const size_t data_chars = text.size() - padding;
-	bytes.reserve(bytes.size() + text.size() / 4 * 3);
+	const size_t start = bytes.size();
+	bytes.resize(start + data_chars * 6 / 8);
+	char *out = &bytes[0] + start;
 	uint32_t bits = 0;
 	int bit_count = 0;
 	for (size_t i = 0; i < data_chars; ++i) {
-		const int value = Base64Value(text[i]);
+		const int value = kBase64Digits.value[static_cast<unsigned char>(text[i])];
 		if (value < 0)
 			return false;
 		bits = (bits << 6) | static_cast<uint32_t>(value);
 		bit_count += 6;
 		if (bit_count >= 8) {
 			bit_count -= 8;
-			bytes.push_back(static_cast<char>((bits >> bit_count) & 0xff));
+			*out++ = static_cast<char>((bits >> bit_count) & 0xff);
 		}
 	}
 	return (bits & ((1u << bit_count) - 1)) == 0;
