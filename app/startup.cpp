@@ -6,11 +6,10 @@
 #include <vector>
 
 #include <util/base.h>
-#include <util/platform.h>
 
-#include "logging/config-path.h"
 #include "logging/log-file.h"
 #include "logging/log-handler.h"
+#include "paths/app-data-path.h"
 #include "platform/platform.h"
 
 namespace {
@@ -50,16 +49,7 @@ LaunchOptions MakeLaunchOptions(const ScannedOptions &scan)
 
 bool EnsureLogDirectory(const std::string &log_dir)
 {
-	const std::string path = ConfigPath(log_dir);
-	if (!path.empty()) {
-		if (os_dir_t *listing = os_opendir(path.c_str())) {
-			os_closedir(listing);
-			return true;
-		}
-		blog(LOG_INFO, "logDir %s not exist", path.c_str());
-	}
-	if (!MakeDirectories(path)) {
-		blog(LOG_ERROR, "mkdir logDir %s fail", path.c_str());
+	if (!EnsureDirectory(ConfigPath(log_dir), "logDir")) {
 		std::fputs("make log dir fail\n", stdout);
 		std::fflush(stdout);
 		return false;

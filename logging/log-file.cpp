@@ -11,8 +11,8 @@
 #include <util/lexer.h>
 #include <util/platform.h>
 
-#include "logging/config-path.h"
 #include "logging/log-handler.h"
+#include "paths/app-data-path.h"
 #include "platform/platform.h"
 
 namespace {

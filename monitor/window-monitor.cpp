@@ -8,10 +8,9 @@
 #include <QString>
 
 #include <util/base.h>
-#include <util/platform.h>
 
-#include "logging/config-path.h"
 #include "logging/log-handler.h"
+#include "paths/app-data-path.h"
 #include "platform/utf16-text.h"
 #include "store/monitor-db.h"
 
@@ -28,21 +27,11 @@ constexpr int kMaxCount = kTextUnits - 1;
 
 const char16_t kDash[] = u"-";
 
-bool IsHighSurrogate(char16_t unit)
-{
-	return unit >= 0xD800 && unit <= 0xDBFF;
-}
-
 // Copies a terminated UTF-16 text into a buffer of kTextUnits units, at most
 // kMaxCount of them, never leaving half of a surrogate pair at the end.
 void CopyText(char16_t *buffer, const char16_t *text)
 {
-	int n = 0;
-	while (n < kMaxCount && text[n])
-		++n;
-	if (n == kMaxCount && text[n] && IsHighSurrogate(text[n - 1]))
-		--n;
-	std::copy(text, text + n, buffer);
+	const int n = platform::text::CopyTerminated(text, buffer, kTextUnits);
 	std::fill(buffer + n, buffer + kTextUnits, u'\0');
 }
 
@@ -172,17 +161,8 @@ bool WindowMonitor::WindowMonitorStart()
 {
 	blog(LOG_INFO, "into WindowMonitorStart");
 
-	const std::string dir = ConfigPath(record_dir);
-	os_dir_t *listing = dir.empty() ? nullptr : os_opendir(dir.c_str());
-	if (listing) {
-		os_closedir(listing);
-	} else {
-		blog(LOG_INFO, "dbDir %s not exist", dir.c_str());
-		if (!MakeDirectories(dir)) {
-			blog(LOG_ERROR, "mkdir dbDir %s fail", dir.c_str());
-			return false;
-		}
-	}
+	if (!EnsureDirectory(ConfigPath(record_dir), "dbDir"))
+		return false;
 	if (!MonitorDbPathFits(record_dir, ActiveInfo.user_id))
 		return false;
 

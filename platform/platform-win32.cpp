@@ -2,6 +2,7 @@
 // wchar_t is UTF-16 here, so window and process texts pass unchanged.
 #include "platform/platform.h"
 #include "platform/platform-backend.h"
+#include "platform/utf16-text.h"
 
 #include <cstring>
 #include <ctime>
@@ -26,11 +27,6 @@ constexpr uint64_t kUnixEpochIn100ns = 116444736000000000ull;
 wchar_t *Wide(char16_t *text)
 {
 	return reinterpret_cast<wchar_t *>(text);
-}
-
-bool IsHighSurrogate(wchar_t unit)
-{
-	return unit >= 0xD800 && unit <= 0xDBFF;
 }
 
 // The UTF-8 `path` as the wide text the file calls take; false when it is
@@ -312,8 +308,8 @@ int WindowTitle(WindowHandle window, char16_t *buffer, int max_count)
 	if (n < 0)
 		n = 0;
 	// A title cut at the limit may end in the first half of a pair.
-	if (n > 0 && n == max_count - 1 && IsHighSurrogate(Wide(buffer)[n - 1]))
-		--n;
+	if (n == max_count - 1)
+		n = static_cast<int>(text::WholePairsLength(std::u16string_view(buffer, n)));
 	buffer[n] = 0;
 	return n;
 }
@@ -455,11 +451,7 @@ std::string ExecutableDirectory()
 	const DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH * 4);
 	if (n == 0 || n >= MAX_PATH * 4)
 		return std::string();
-	const int length = WideCharToMultiByte(CP_UTF8, 0, path, static_cast<int>(n),
-					       nullptr, 0, nullptr, nullptr);
-	std::string utf8(static_cast<size_t>(length), '\0');
-	WideCharToMultiByte(CP_UTF8, 0, path, static_cast<int>(n), &utf8[0], length,
-			    nullptr, nullptr);
+	const std::string utf8 = Narrow(path, CP_UTF8);
 	const size_t slash = utf8.find_last_of("\\/");
 	return slash == std::string::npos ? std::string() : utf8.substr(0, slash);
 }

@@ -122,6 +122,11 @@ std::string Latin1ToUtf8(std::string_view latin1)
 	return out;
 }
 
+size_t WholePairsLength(std::u16string_view cut)
+{
+	return !cut.empty() && IsHighSurrogate(cut.back()) ? cut.size() - 1 : cut.size();
+}
+
 int CopyTerminated(std::u16string_view text, char16_t *buffer, int max_count)
 {
 	if (max_count < 1)
@@ -129,8 +134,7 @@ int CopyTerminated(std::u16string_view text, char16_t *buffer, int max_count)
 	size_t count = text.size();
 	if (count > static_cast<size_t>(max_count - 1)) {
 		count = static_cast<size_t>(max_count - 1);
-		if (count > 0 && IsHighSurrogate(text[count - 1]))
-			--count;
+		count = WholePairsLength(text.substr(0, count));
 	}
 	text.copy(buffer, count);
 	buffer[count] = 0;

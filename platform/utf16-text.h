@@ -18,6 +18,11 @@ void AppendUtf8(std::string &out, char32_t c);
 // ISO 8859-1 bytes (the X STRING type) to UTF-8.
 std::string Latin1ToUtf8(std::string_view latin1);
 
+// The length of `cut`, a text cut short, less one when the cut left the
+// first half of a surrogate pair at its end: what any cut of window or file
+// texts keeps, so that no half character is stored or shown.
+size_t WholePairsLength(std::u16string_view cut);
+
 // Copies `text` into `buffer` as GetWindowTextW does: at most max_count - 1
 // units and a terminating zero, never ending in the first half of a
 // surrogate pair. Returns the units copied; 0 and nothing written when

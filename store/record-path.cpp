@@ -1,6 +1,6 @@
 #include "store/record-path.h"
 
-#include "logging/config-path.h"
+#include "paths/app-data-path.h"
 #include "platform/platform.h"
 
 const char *const kRecordFileSuffix = ".6.mon.db";

@@ -3,8 +3,6 @@
 #include <climits>
 #include <cstdlib>
 
-#include <openssl/evp.h>
-
 #include "tools/records-text.h"
 
 namespace {
@@ -58,80 +56,13 @@ bool IsStoredName(const std::string &text)
 	return true;
 }
 
-// The blocks are deciphered in ECB mode without padding, so that one
-// context serves every value without being set up again (in OpenSSL 3 each
-// set-up looks the cipher's parameters up by name); the CBC chaining, with
-// the key as IV, and the PKCS#7 padding are undone here.
-ValueDecrypter::ValueDecrypter(const std::string &key)
-	: key_(key), ctx_(EVP_CIPHER_CTX_new())
-{
-	ready_ = ctx_ && key_.size() == 16 &&
-		 EVP_DecryptInit_ex(ctx_, EVP_aes_128_ecb(), nullptr,
-				    reinterpret_cast<const unsigned char *>(key_.data()),
-				    nullptr) == 1 &&
-		 EVP_CIPHER_CTX_set_padding(ctx_, 0) == 1;
-}
-
-ValueDecrypter::~ValueDecrypter()
-{
-	EVP_CIPHER_CTX_free(ctx_);
-}
-
-bool ValueDecrypter::DecodeBase64(const std::string &base64)
-{
-	if (base64.empty() || base64.size() % 4 != 0 ||
-	    base64.size() > INT_MAX / 2)
-		return false;
-	const int chars = static_cast<int>(base64.size());
-	bytes_.resize(base64.size() / 4 * 3);
-	auto *bytes = reinterpret_cast<unsigned char *>(&bytes_[0]);
-	int length = EVP_DecodeBlock(
-		bytes, reinterpret_cast<const unsigned char *>(base64.data()), chars);
-	length -= base64[chars - 1] == '=' ? (base64[chars - 2] == '=' ? 2 : 1) : 0;
-	if (length <= 0 || length % 16 != 0)
-		return false;
-	bytes_.resize(static_cast<size_t>(length));
-	// EVP_DecodeBlock lets white space and stray bits through; encoded
-	// again, only the monitor's own form comes out the same.
-	check_.resize(base64.size() + 1);
-	return EVP_EncodeBlock(reinterpret_cast<unsigned char *>(&check_[0]),
-			       bytes, length) == chars &&
-	       check_.compare(0, base64.size(), base64) == 0;
-}
-
-bool ValueDecrypter::Decrypt(const std::string &base64, std::string &plain)
-{
-	if (!ready_ || !DecodeBase64(base64))
-		return false;
-	const int length = static_cast<int>(bytes_.size());
-	plain.resize(bytes_.size());
-	auto *out = reinterpret_cast<unsigned char *>(&plain[0]);
-	int written = 0;
-	if (EVP_DecryptUpdate(ctx_, out,
-			      &written,
-			      reinterpret_cast<const unsigned char *>(bytes_.data()),
-			      length) != 1 ||
-	    written != length)
-		return false;
-	for (int i = 0; i < length; ++i)
-		out[i] ^= static_cast<unsigned char>(i < 16 ? key_[i] : bytes_[i - 16]);
-	const unsigned char pad = out[length - 1];
-	if (pad == 0 || pad > 16)
-		return false;
-	for (int i = length - pad; i < length; ++i)
-		if (out[i] != pad)
-			return false;
-	plain.resize(static_cast<size_t>(length - pad));
-	return true;
-}
-
-RecordDecoder::RecordDecoder(std::string key) : decrypter_(key) {}
+RecordDecoder::RecordDecoder(std::string key) : cipher_(key, key) {}
 
 void RecordDecoder::DecodeTime(const std::string &cipher_text, Record &record)
 {
 	if (!has_last_time_ || cipher_text != last_time_text_) {
 		std::string plain;
-		last_time_ok_ = decrypter_.Decrypt(cipher_text, plain) &&
+		last_time_ok_ = cipher_.Decrypt(cipher_text, plain) == DecryptStatus::Ok &&
 				ParseStoredTime(plain, last_time_);
 		last_time_text_ = cipher_text;
 		has_last_time_ = true;
@@ -147,7 +78,7 @@ void RecordDecoder::DecodeName(const std::string &cipher_text, Record &record)
 		if (names_.size() >= kCacheLimit)
 			names_.clear();
 		Name name{false, std::string()};
-		name.ok = decrypter_.Decrypt(cipher_text, name.text) &&
+		name.ok = cipher_.Decrypt(cipher_text, name.text) == DecryptStatus::Ok &&
 			  IsStoredName(name.text);
 		found = names_.emplace(cipher_text, std::move(name)).first;
 	}

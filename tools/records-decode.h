@@ -5,6 +5,7 @@
 #include <string>
 #include <unordered_map>
 
+#include "store/value-cipher.h"
 #include "tools/records-file.h"
 
 struct Record {
@@ -21,31 +22,6 @@ struct Record {
 	// Seconds since the last input; false when not known (active_tm 0 or
 	// damaged).
 	bool idle_seconds(int64_t &seconds) const;
-};
-
-// AES-128-CBC under one key (key and IV alike) for the values of a file:
-// what DecryptText accepts, but the cipher is set up once, not for every
-// value; on millions of rows that set-up was most of the time.
-class ValueDecrypter {
-public:
-	explicit ValueDecrypter(const std::string &key);
-	~ValueDecrypter();
-	ValueDecrypter(const ValueDecrypter &) = delete;
-	ValueDecrypter &operator=(const ValueDecrypter &) = delete;
-
-	// False unless `base64` is standard base64 on one line, as the monitor
-	// writes it, of whole blocks whose padding checks out.
-	bool Decrypt(const std::string &base64, std::string &plain);
-
-private:
-	// Into bytes_: whole 16-byte blocks, or false.
-	bool DecodeBase64(const std::string &base64);
-
-	std::string key_;
-	struct evp_cipher_ctx_st *ctx_;
-	bool ready_ = false;
-	std::string bytes_;
-	std::string check_;
 };
 
 class RecordDecoder {
@@ -67,7 +43,7 @@ private:
 	void DecodeTime(const std::string &cipher_text, Record &record);
 	void DecodeName(const std::string &cipher_text, Record &record);
 
-	ValueDecrypter decrypter_;
+	ValueCipher cipher_;
 	// The last-input time repeats while the user is away: the last one is
 	// kept.
 	std::string last_time_text_;

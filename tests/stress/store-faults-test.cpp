@@ -1,12 +1,10 @@
 // The record store's faults while the real program samples every second:
 // the database held locked by another process, the record folder deleted,
-// and a full disk. Each case prints its figures.
+// and a full disk. bench/store-locks.cpp measures what the locks cost.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <climits>
 #include <csignal>
-#include <cstdio>
 #include <string>
 
 #include <sys/stat.h>
@@ -19,45 +17,6 @@ using namespace testing_support;
 using namespace stress;
 
 namespace {
-
-// Another process (the sqlite3 command) holding the database in a
-// transaction begun with `begin` until Release().
-class LockHolder {
-public:
-	LockHolder(const std::string &db, const std::string &begin)
-	{
-		WriteFile(dir_ / "hold.sh",
-			  "touch '" + (dir_ / "locked") + "'\n"
-			  "while [ ! -e '" + (dir_ / "release") + "' ]; do sleep 0.02; done\n");
-		// Its own busy timeout: it waits for a write of the program's
-		// that is under way instead of failing to take the lock.
-		Shell("sqlite3 '" + db + "' '.timeout 10000' '" + begin +
-		      ";' '.shell sh " + (dir_ / "hold.sh") + "' 'COMMIT;' "
-		      "'.shell touch " + (dir_ / "done") + "' >/dev/null 2>&1 &");
-		held_ = WaitFor("locked");
-	}
-	~LockHolder() { Release(); }
-	bool held() const { return held_; }
-
-	void Release()
-	{
-		if (!Exists(dir_ / "release")) {
-			WriteFile(dir_ / "release", "");
-			WaitFor("done");
-		}
-	}
-
-private:
-	bool WaitFor(const std::string &name)
-	{
-		for (int i = 0; i < 1500 && !Exists(dir_ / name); ++i)
-			Sleep(0.01);
-		return Exists(dir_ / name);
-	}
-
-	TempDir dir_;
-	bool held_ = false;
-};
 
 // A tmpfs of `size` mounted on `path` for the life of the object.
 class SmallFileSystem {
@@ -92,25 +51,14 @@ protected:
 		ASSERT_TRUE(WaitForRows(rows, 0)) << monitor.Log();
 	}
 
-	// Waits up to 30 s for `count` rows sampled at or after `since`.
 	bool WaitForRows(size_t count, long long since)
 	{
-		for (int i = 0; i < 300; ++i) {
-			if (RowsSince(since) >= count)
-				return true;
-			Sleep(0.1);
-		}
-		return false;
+		return stress::WaitForRows(monitor.DbPath(), count, since);
 	}
 
-	size_t RowsSince(long long since) { return RowsBetween(since, LLONG_MAX); }
-
-	size_t RowsBetween(long long from, long long to)
+	size_t RowsSince(long long since)
 	{
-		size_t count = 0;
-		for (const StoredRow &row : StoredRows(monitor.DbPath()))
-			count += row.check_tm >= from && row.check_tm < to;
-		return count;
+		return RowsBetween(monitor.DbPath(), since, LLONG_MAX);
 	}
 
 	int LogLines(const std::string &part) { return CountLines(monitor.Log(), part); }
@@ -135,52 +83,22 @@ protected:
 	MonitorProcess monitor;
 };
 
-const char kLockedInsert[] = "InsertTable err_msg:database is locked";
-const char kLockedCreate[] = "create table fail msg:database is locked";
 const char kUnprepared[] = "InsertTable err_msg:Parameter count mismatch";
 
-// Holds the lock for the configured time, releases it, and waits for the
-// rows to come back. Under a RESERVED lock each dropped row leaves four
-// failed inserts in the log (only the write under way at the release can
-// fail fewer times, and it stores its row); under an EXCLUSIVE lock even the
-// schema cannot be read, and each dropped row leaves one failed table
-// creation.
+// Holds the lock, releases it, and waits for the rows to come back.
 void StoreFaults::HoldLocked(const std::string &begin)
 {
-	// Long enough for a write to use up its retries under either lock
-	// (4 inserts of up to 5 s each under a RESERVED lock).
-	const int seconds = std::max(EnvCount("VORLIX_STRESS_LOCK_SECONDS", 30), 25);
 	StartAndWaitForRows(2);
 	const std::vector<StoredRow> before = StoredRows(monitor.DbPath());
-	const int unprepared_before = LogLines(kUnprepared);
-
-	LockHolder lock(monitor.DbPath(), begin);
-	ASSERT_TRUE(lock.held());
-	// The program's clock runs up to a second behind the wall clock: a row
-	// sampled just before the lock may carry the lock's first second.
-	const long long locked_at = WallSeconds() + 1;
-	Sleep(seconds);
-	lock.Release();
-	const long long released_at = WallSeconds();
-	const double release = Now();
-	ASSERT_TRUE(WaitForRows(1, released_at)) << monitor.Log();
-	const double resumed = Now() - release;
-	const int locked_lines = LogLines(kLockedInsert);
-	const int create_lines = LogLines(kLockedCreate);
+	const LockedRun run = RunUnderLock(monitor, begin, LockSeconds());
+	ASSERT_TRUE(run.held);
+	ASSERT_TRUE(run.resumed) << monitor.Log();
 	Sleep(3);
 	// Nothing more fails once the lock is gone.
-	EXPECT_EQ(LogLines(kLockedInsert), locked_lines);
-	EXPECT_EQ(LogLines(kLockedCreate), create_lines);
+	EXPECT_EQ(LogLines(kLockedInsert), run.insert_lines);
+	EXPECT_EQ(LogLines(kLockedCreate), run.create_lines);
 	StopAndCheck(before);
-
-	const int dropped = begin == "BEGIN EXCLUSIVE" ? create_lines : locked_lines / 4;
-	std::printf("lock=\"%s\" locked_s=%d dropped=%d rows_sampled_in_lock=%zu "
-		    "locked_insert_lines=%d locked_create_lines=%d "
-		    "unprepared_lines=%d first_row_after_release_s=%.1f\n",
-		    begin.c_str(), seconds, dropped,
-		    RowsBetween(locked_at, released_at), locked_lines, create_lines,
-		    LogLines(kUnprepared) - unprepared_before, resumed);
-	EXPECT_GE(dropped, 1) << monitor.Log();
+	EXPECT_GE(run.dropped, 1) << monitor.Log();
 }
 
 } // namespace
@@ -208,9 +126,6 @@ TEST_F(StoreFaults, RecordFolderDeletedFailsTheOpenThenRowsResumeWhenItReturns)
 	ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
 	ASSERT_TRUE(WaitForRows(2, 0)) << monitor.Log();
 	StopAndCheck({});
-	const size_t rows_after = StoredRows(monitor.DbPath()).size();
-	std::printf("deleted_s=5 open_fail_lines=%d rows_after_return=%zu\n",
-		    open_fail, rows_after);
 	EXPECT_GE(open_fail, 2);
 	// The new file gets its table on the first write, as any new file does.
 	EXPECT_EQ(LogLines(kUnprepared), 2);
@@ -238,9 +153,6 @@ TEST_F(StoreFaults, FullDiskFailsRowsWithALoggedErrorThenRowsResume)
 	const long long freed_at = WallSeconds();
 	ASSERT_TRUE(WaitForRows(2, freed_at)) << monitor.Log();
 	StopAndCheck(before);
-	std::printf("full_s=5 full_error_lines=%d rows_before=%zu rows_while_full=%zu "
-		    "rows_after_freed=%zu\n",
-		    full_lines, before.size(), rows_while_full, RowsSince(freed_at));
 	EXPECT_GE(full_lines, 2) << monitor.Log();
 	EXPECT_EQ(rows_while_full, 0u);
 }
@@ -275,9 +187,6 @@ TEST_F(StoreFaults, FullDiskForLogAndRecordsLosesOnlyWhatCameWhileFull)
 	const bool logged = monitor.WaitForLog("window_title:after the full disk", 10);
 	StopAndCheck(before);
 	const std::string log = monitor.Log();
-	std::printf("full_s=12 log_resumed=%d log_complete=%d rows_after_freed=%zu\n",
-		    logged, log.find(": stopMonitor end!!!\n") != std::string::npos,
-		    RowsSince(freed_at));
 	EXPECT_TRUE(logged) << log;
 	EXPECT_NE(log.find(": stopMonitor end!!!\n"), std::string::npos) << log;
 }

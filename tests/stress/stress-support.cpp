@@ -1,6 +1,8 @@
 #include "tests/stress/stress-support.h"
 
+#include <algorithm>
 #include <chrono>
+#include <climits>
 #include <cstdlib>
 #include <sstream>
 #include <thread>
@@ -178,6 +180,106 @@ int CountLines(const std::string &text, const std::string &part)
 		if (line.find(part) != std::string::npos)
 			++count;
 	return count;
+}
+
+size_t RowsBetween(const std::string &db, long long from, long long to)
+{
+	size_t count = 0;
+	for (const StoredRow &row : StoredRows(db))
+		count += row.check_tm >= from && row.check_tm < to;
+	return count;
+}
+
+bool WaitForRows(const std::string &db, size_t count, long long since)
+{
+	for (int i = 0; i < 300; ++i) {
+		if (RowsBetween(db, since, LLONG_MAX) >= count)
+			return true;
+		Sleep(0.1);
+	}
+	return false;
+}
+
+const char kLockedInsert[] = "InsertTable err_msg:database is locked";
+const char kLockedCreate[] = "create table fail msg:database is locked";
+
+namespace {
+
+const char kUnprepared[] = "InsertTable err_msg:Parameter count mismatch";
+
+// Another process (the sqlite3 command) holding the database in a
+// transaction begun with `begin` until Release().
+class LockHolder {
+public:
+	LockHolder(const std::string &db, const std::string &begin)
+	{
+		testing_support::WriteFile(
+			dir_ / "hold.sh",
+			"touch '" + (dir_ / "locked") + "'\n"
+			"while [ ! -e '" + (dir_ / "release") + "' ]; do sleep 0.02; done\n");
+		// Its own busy timeout: it waits for a write of the program's
+		// that is under way instead of failing to take the lock.
+		Shell("sqlite3 '" + db + "' '.timeout 10000' '" + begin +
+		      ";' '.shell sh " + (dir_ / "hold.sh") + "' 'COMMIT;' "
+		      "'.shell touch " + (dir_ / "done") + "' >/dev/null 2>&1 &");
+		held_ = WaitFor("locked");
+	}
+	~LockHolder() { Release(); }
+	bool held() const { return held_; }
+
+	void Release()
+	{
+		if (!testing_support::Exists(dir_ / "release")) {
+			testing_support::WriteFile(dir_ / "release", "");
+			WaitFor("done");
+		}
+	}
+
+private:
+	bool WaitFor(const std::string &name)
+	{
+		for (int i = 0; i < 1500 && !testing_support::Exists(dir_ / name); ++i)
+			Sleep(0.01);
+		return testing_support::Exists(dir_ / name);
+	}
+
+	testing_support::TempDir dir_;
+	bool held_ = false;
+};
+
+} // namespace
+
+int LockSeconds()
+{
+	return std::max(EnvCount("VORLIX_STRESS_LOCK_SECONDS", 30), 25);
+}
+
+LockedRun RunUnderLock(const testing_support::MonitorProcess &monitor,
+		       const std::string &begin, int seconds)
+{
+	const std::string db = monitor.DbPath();
+	const auto lines = [&](const char *part) { return CountLines(monitor.Log(), part); };
+	LockedRun run;
+	const int unprepared_before = lines(kUnprepared);
+	LockHolder lock(db, begin);
+	run.held = lock.held();
+	if (!run.held)
+		return run;
+	// The program's clock runs up to a second behind the wall clock: a row
+	// sampled just before the lock may carry the lock's first second.
+	const long long locked_at = WallSeconds() + 1;
+	Sleep(seconds);
+	lock.Release();
+	const long long released_at = WallSeconds();
+	const double release = Now();
+	run.resumed = WaitForRows(db, 1, released_at);
+	run.resumed_s = Now() - release;
+	run.rows_in_lock = RowsBetween(db, locked_at, released_at);
+	run.insert_lines = lines(kLockedInsert);
+	run.create_lines = lines(kLockedCreate);
+	run.unprepared_lines = lines(kUnprepared) - unprepared_before;
+	run.dropped = begin == "BEGIN EXCLUSIVE" ? run.create_lines : run.insert_lines / 4;
+	return run;
 }
 
 } // namespace stress

@@ -228,6 +228,15 @@ void CheckClocksAndFiles()
 	platform::DebugOutput(U16(L"CreateToolhelp32Snapshot\u5931\u8d25\n"));
 }
 
+// The folder of the running program in UTF-8: its module's path, as the
+// test reads it, less the file name.
+void CheckExecutableDirectory()
+{
+	wchar_t path[MAX_PATH];
+	CHECK(GetModuleFileNameW(nullptr, path, MAX_PATH) > 0);
+	CHECK(platform::ExecutableDirectory() + "\\vorlix-windows-test.exe" == Utf8(path));
+}
+
 } // namespace
 
 int main()
@@ -241,6 +250,7 @@ int main()
 	}
 	CheckHook();
 	CheckClocksAndFiles();
+	CheckExecutableDirectory();
 	std::printf("%s: %d failed\n", failures ? "FAILED" : "PASSED", failures);
 	return failures ? 1 : 0;
 }

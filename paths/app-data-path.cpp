@@ -1,5 +1,6 @@
-#include "logging/config-path.h"
+#include "paths/app-data-path.h"
 
+#include <util/base.h>
 #include <util/bmem.h>
 #include <util/platform.h>
 
@@ -15,6 +16,22 @@ bool MakeDirectories(const std::string &path)
 		if (path[at - 1] != '/' && path[at - 1] != '\\' && path[at - 1] != ':')
 			platform::MakeDirectory(path.substr(0, at).c_str());
 	return platform::MakeDirectory(path.c_str()) != platform::CreateResult::Failed;
+}
+
+bool EnsureDirectory(const std::string &path, const char *label)
+{
+	if (!path.empty()) {
+		if (os_dir_t *listing = os_opendir(path.c_str())) {
+			os_closedir(listing);
+			return true;
+		}
+		blog(LOG_INFO, "%s %s not exist", label, path.c_str());
+	}
+	if (!MakeDirectories(path)) {
+		blog(LOG_ERROR, "mkdir %s %s fail", label, path.c_str());
+		return false;
+	}
+	return true;
 }
 
 std::string ConfigPath(const std::string &name)
