@@ -1,5 +1,5 @@
 // Clocks, files, the process snapshot (from /proc), debugger output and
-// run-time library loading on Linux. The windows are in platform-x11.cpp.
+// run-time library loading on Linux. The windows are in x11/.
 #include "platform/platform.h"
 
 #include <algorithm>

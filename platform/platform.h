@@ -1,8 +1,11 @@
 #pragma once
-// The operating-system layer. One header; one source per OS (platform-x11.cpp
-// on Linux/X11, platform-win32.cpp on Windows) defines every function here.
-// Backends only wrap OS calls: retries, caching policy and formats belong to
-// the callers.
+// The operating-system layer. One header; each OS defines every function
+// here: Windows in platform-win32.cpp; Linux in platform-posix.cpp (clocks,
+// files, processes, libraries) and the X11 backend in x11/ (windows). The
+// Windows backend only wraps OS calls. The X11 one also keeps what Windows
+// keeps for its callers (the foreground window, the top-level windows, the
+// screen locker) current from the server's events; retries and formats
+// still belong to the callers.
 #include <cstdint>
 #include <ctime>
 #include <iosfwd>
