@@ -67,6 +67,7 @@ struct Screen {
 	// The window manager: trusted while its check window lives.
 	bool wm_stale = true;
 	xcb_window_t wm_check = XCB_NONE;
+	xcb_window_t wm_named = XCB_NONE; // what the root names, trusted or not
 	bool wm_active_window = false; // it lists _NET_ACTIVE_WINDOW as supported
 
 	bool clients_stale = true;

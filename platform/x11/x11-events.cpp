@@ -10,6 +10,9 @@ namespace {
 
 void PropertyChanged(X11Display *d, const xcb_property_notify_event_t *e)
 {
+	for (Screen &screen : d->screens)
+		if (e->window == screen.wm_named && e->atom == d->ewmh._NET_SUPPORTING_WM_CHECK)
+			screen.wm_stale = true;
 	const int number = ScreenOfRoot(d, e->window);
 	if (number < 0)
 		return;

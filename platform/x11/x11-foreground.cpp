@@ -32,7 +32,9 @@ xcb_get_property_cookie_t GetWindowProperty(X11Display *d, xcb_window_t window, 
 // An EWMH window manager is trusted while the window named by the root's
 // _NET_SUPPORTING_WM_CHECK exists and names itself: one killed outright
 // leaves the root's properties behind, but its check window goes with it.
-// Its destruction is watched from then on.
+// Its destruction is watched from then on, and so are its properties: a
+// window manager that is starting (mutter at log-in) may name the window on
+// the root before the window names itself.
 void ReadWindowManager(X11Display *d, Screen &s)
 {
 	const xcb_get_property_cookie_t check_cookie =
@@ -49,8 +51,10 @@ void ReadWindowManager(X11Display *d, Screen &s)
 		xcb_ewmh_get_atoms_reply_wipe(&supported);
 	}
 	s.wm_check = XCB_NONE;
+	s.wm_named = check;
 	if (check != XCB_NONE) {
-		const uint32_t mask = XCB_EVENT_MASK_STRUCTURE_NOTIFY;
+		const uint32_t mask =
+			XCB_EVENT_MASK_STRUCTURE_NOTIFY | XCB_EVENT_MASK_PROPERTY_CHANGE;
 		xcb_change_window_attributes(d->conn, check, XCB_CW_EVENT_MASK, &mask);
 		if (WindowProperty(d, GetWindowProperty(d, check,
 							d->ewmh._NET_SUPPORTING_WM_CHECK)) == check)
