@@ -64,7 +64,7 @@ int RunRecords(const std::vector<std::string> &args, FILE *out, FILE *err)
 	const bool found = FindSources(options, c.sources, problems);
 	for (const std::string &problem : problems)
 		Tell(err, problem);
-	c.empty_folders = problems.size();
+	c.empty_folders = problems;
 	if (!found || c.sources.empty())
 		return kExitBadInput;
 	return RunCommand(c);

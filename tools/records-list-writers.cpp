@@ -1,6 +1,6 @@
 #include "tools/records-list-writers.h"
 
-#include <array>
+#include <algorithm>
 #include <strings.h>
 
 #include "tools/records-text.h"
@@ -8,112 +8,150 @@
 
 namespace {
 
-// The user id comes last, so that the columns before it keep their places
-// for whoever reads them by position.
-constexpr size_t kColumns = 10;
-using Fields = std::array<std::string, kColumns>;
+// The columns of today's readers keep their places: what came later
+// (user_id, then seconds, file and, with --categories, category) is added
+// at the end.
+enum Column : size_t {
+	kId, kMemberId, kCheckTm, kCheckTime, kActiveTm, kActiveTime, kIdle,
+	kProcess, kTitle, kUser, kSeconds, kFile, kCategory, kColumns
+};
+using Fields = std::vector<std::string>;
 
-const Fields kNames = {"id",        "member_id",   "check_tm",
-		       "check_time", "active_tm",  "active_time",
-		       "idle",       "process",    "title", "user_id"};
-constexpr size_t kProcess = 7;
-constexpr size_t kTitle = 8;
-constexpr size_t kUser = 9;
-// The table shows the columns in this order: the user first, the title
-// (never padded) last.
-constexpr size_t kTableOrder[kColumns] = {kUser, 0, 1, 2, 3, 4, 5, 6, 7, kTitle};
+const char *const kNames[kColumns] = {
+	"id",      "member_id", "check_tm", "check_time", "active_tm",
+	"active_time", "idle",  "process",  "title",      "user_id",
+	"seconds", "file",      "category"};
+// The table shows the user first and the title (never padded) last, and
+// leaves the file's path out: its lines would be too long to read.
+const std::vector<size_t> kTableOrder = {kUser, kId, kMemberId, kCheckTm,
+					 kCheckTime, kActiveTm, kActiveTime,
+					 kIdle, kSeconds, kProcess, kCategory,
+					 kTitle};
 // Numbers are aligned to the right in the table.
-constexpr bool kRightAligned[kColumns] = {true,  true,  true,  false, true,
-					  false, true,  false, false, true};
+bool RightAligned(size_t column)
+{
+	return column == kId || column == kMemberId || column == kCheckTm ||
+	       column == kActiveTm || column == kIdle || column == kUser ||
+	       column == kSeconds;
+}
 const char *const kDamaged = "?";
+
+size_t ColumnCount(bool categories)
+{
+	return categories ? kColumns : kCategory;
+}
+
+Fields Names(bool categories)
+{
+	return Fields(kNames, kNames + ColumnCount(categories));
+}
 
 // The row as texts; a value that did not decrypt is "?", and so is what is
 // derived from it.
-void FillFields(const Record &r, const std::string &user, Fields &f)
+void FillFields(const ListRow &row, Fields &f)
 {
-	f[kUser] = user;
-	f[0] = std::to_string(r.id);
-	f[1] = std::to_string(r.member_id);
-	f[2] = std::to_string(r.check_tm);
-	f[3] = FormatLocalTime(r.check_tm);
+	const Record &r = *row.record;
+	f[kUser] = row.user_id;
+	f[kId] = std::to_string(r.id);
+	f[kMemberId] = std::to_string(r.member_id);
+	f[kCheckTm] = std::to_string(r.check_tm);
+	f[kCheckTime] = FormatLocalTime(r.check_tm);
 	int64_t idle = 0;
 	if (!r.active_ok) {
-		f[4] = f[5] = f[6] = kDamaged;
+		f[kActiveTm] = f[kActiveTime] = f[kIdle] = kDamaged;
 	} else {
-		f[4] = std::to_string(r.active_tm);
+		f[kActiveTm] = std::to_string(r.active_tm);
 		const bool known = r.idle_seconds(idle);
-		f[5] = known ? FormatLocalTime(r.active_tm) : std::string();
-		f[6] = known ? std::to_string(idle) : std::string();
+		f[kActiveTime] = known ? FormatLocalTime(r.active_tm) : std::string();
+		f[kIdle] = known ? std::to_string(idle) : std::string();
 	}
 	f[kProcess] = r.process_ok ? r.process : kDamaged;
 	f[kTitle] = r.title;
+	f[kSeconds] = std::to_string(row.seconds);
+	f[kFile] = row.file;
+	if (row.category)
+		f[kCategory] = *row.category;
 }
 
 class TableWriter : public ListWriter {
 public:
-	TableWriter()
+	explicit TableWriter(bool categories) : names_(Names(categories))
 	{
-		for (size_t i = 0; i < kColumns; ++i)
-			widths_[i] = kNames[i].size();
+		for (size_t column : kTableOrder)
+			if (column < names_.size())
+				order_.push_back(column);
+		for (size_t i = 0; i < names_.size(); ++i)
+			widths_.push_back(names_[i].size());
+		fields_.resize(names_.size());
 	}
 	bool NeedsMeasure() const override { return true; }
-	void Measure(const Record &record) override
+	void Measure(const ListRow &row) override
 	{
-		FillFields(record, user_id_, fields_);
-		for (size_t i = 0; i < kColumns; ++i) {
+		FillFields(row, fields_);
+		for (size_t i : order_) {
 			if (i == kTitle) // the last column, never padded
 				continue;
-			const size_t width =
-				DisplayWidth(PrintableText(fields_[i]));
-			if (width > widths_[i])
-				widths_[i] = width;
+			widths_[i] = std::max(widths_[i],
+					      DisplayWidth(PrintableText(fields_[i])));
 		}
 	}
-	void Header(std::string &out) override { Line(kNames, out); }
-	void Row(const Record &record, std::string &out) override
+	void MeasureSeconds(int64_t most) override
 	{
-		FillFields(record, user_id_, fields_);
+		widths_[kSeconds] =
+			std::max(widths_[kSeconds], std::to_string(most).size());
+	}
+	void Header(std::string &out) override { Line(names_, out); }
+	void Row(const ListRow &row, std::string &out) override
+	{
+		FillFields(row, fields_);
 		Line(fields_, out);
 	}
 
 private:
 	void Line(const Fields &fields, std::string &out) const
 	{
-		for (size_t i : kTableOrder) {
+		for (size_t i : order_) {
 			const std::string text = PrintableText(fields[i]);
 			const size_t pad =
 				i == kTitle ? 0 : widths_[i] - DisplayWidth(text);
-			if (kRightAligned[i])
+			if (RightAligned(i))
 				out.append(pad, ' ');
 			out += text;
-			if (!kRightAligned[i])
+			if (!RightAligned(i))
 				out.append(pad, ' ');
 			out += i == kTitle ? "\n" : "  ";
 		}
 	}
 
-	size_t widths_[kColumns];
+	Fields names_;
+	std::vector<size_t> order_;
+	std::vector<size_t> widths_;
 	Fields fields_;
 };
 
 class CsvWriter : public ListWriter {
 public:
-	void Header(std::string &out) override { Line(kNames, out); }
-	void Row(const Record &record, std::string &out) override
+	explicit CsvWriter(bool categories)
+		: names_(Names(categories)), fields_(names_.size())
 	{
-		FillFields(record, user_id_, fields_);
+	}
+	void Header(std::string &out) override { Line(names_, out); }
+	void Row(const ListRow &row, std::string &out) override
+	{
+		FillFields(row, fields_);
 		Line(fields_, out);
 	}
 
 private:
 	static void Line(const Fields &fields, std::string &out)
 	{
-		for (size_t i = 0; i < kColumns; ++i) {
+		for (size_t i = 0; i < fields.size(); ++i) {
 			AppendCsvField(out, fields[i]);
-			out += i + 1 == kColumns ? "\r\n" : ",";
+			out += i + 1 == fields.size() ? "\r\n" : ",";
 		}
 	}
 
+	Fields names_;
 	Fields fields_;
 };
 
@@ -133,8 +171,9 @@ void AppendJsonTextOrNull(std::string &out, const std::string &text)
 class JsonLinesWriter : public ListWriter {
 public:
 	void Header(std::string &) override {}
-	void Row(const Record &r, std::string &out) override
+	void Row(const ListRow &row, std::string &out) override
 	{
+		const Record &r = *row.record;
 		int64_t idle = 0;
 		const bool known = r.idle_seconds(idle);
 		out += "{\"id\":" + std::to_string(r.id) +
@@ -158,24 +197,30 @@ public:
 		AppendJsonString(out, r.title);
 		// The user id is a number, as in the file's name.
 		out += ",\"user_id\":";
-		out += user_id_.empty() ? std::string("null") : user_id_;
+		out += row.user_id.empty() ? std::string("null") : row.user_id;
+		out += ",\"seconds\":" + std::to_string(row.seconds) + ",\"file\":";
+		AppendJsonString(out, row.file);
+		if (row.category) {
+			out += ",\"category\":";
+			AppendJsonString(out, *row.category);
+		}
 		out += "}\n";
 	}
 };
 
 } // namespace
 
-std::unique_ptr<ListWriter> MakeListWriter(ListFormat format)
+std::unique_ptr<ListWriter> MakeListWriter(ListFormat format, bool categories)
 {
 	switch (format) {
 	case ListFormat::Csv:
-		return std::make_unique<CsvWriter>();
+		return std::make_unique<CsvWriter>(categories);
 	case ListFormat::JsonLines:
 		return std::make_unique<JsonLinesWriter>();
 	case ListFormat::Table:
 		break;
 	}
-	return std::make_unique<TableWriter>();
+	return std::make_unique<TableWriter>(categories);
 }
 
 bool MatchesProcess(const Record &record,

@@ -155,13 +155,12 @@ bool CheckCombination(const RecordsOptions &o, std::string &error)
 	else if (o.has_key + o.has_key_file + o.has_keys_file != 1)
 		error = "give the key with either --key or --key-file, "
 			"or per user with --keys";
-	else if (o.command != RecordsCommand::List &&
-		 (o.format != ListFormat::Table || !o.processes.empty()))
-		error = "--format and --process apply to list only";
+	else if (o.command != RecordsCommand::List && !o.processes.empty())
+		error = "--process applies to list only";
+	else if (o.command == RecordsCommand::Report && o.format != ListFormat::Table)
+		error = "--format applies to list and summary only";
 	else if (o.command != RecordsCommand::Summary && (o.by_day || o.by_user))
 		error = "--by applies to summary only";
-	else if (o.command == RecordsCommand::List && !o.categories_file.empty())
-		error = "--categories applies to summary and report only";
 	else if (o.command == RecordsCommand::Report && o.html.empty())
 		error = "report needs --html FILE";
 	else if (o.command != RecordsCommand::Report && !o.html.empty())
@@ -267,7 +266,8 @@ Options:
   --since TIME     only rows whose check_tm is at or after TIME
   --until TIME     only rows whose check_tm is before TIME
                    TIME: Unix seconds, or a local date YYYY-MM-DD, optionally
-                   followed by a space or "T" and HH:MM or HH:MM:SS
+                   followed by a space or "T" and HH:MM or HH:MM:SS, and by
+                   an offset from UTC (Z, +08:00, -04:00) as list shows it
   --format F       list: table (aligned, the default), csv (RFC 4180, CRLF
                    line ends) or jsonl (one JSON object per line, ASCII);
                    each row also names its user_id

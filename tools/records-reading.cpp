@@ -52,7 +52,7 @@ int Fail(FILE *err, const std::string &message, int status)
 void LeaveOut(Context &c, const std::string &error)
 {
 	Tell(c.err, error);
-	++c.left_out;
+	c.left_out.push_back(error);
 }
 
 namespace {
@@ -100,22 +100,40 @@ bool ReadSource(const Context &c, const RecordSource &source, int64_t limit,
 		reading.error, limit);
 }
 
+bool ReadRawSource(const Context &c, const RecordSource &source,
+		   const std::function<void(const RawRecord &)> &use,
+		   Reading &reading)
+{
+	RecordFile file;
+	std::string key;
+	if (!OpenSource(c, source, file, key, reading.error))
+		return false;
+	return file.ForEach(
+		c.options.period,
+		[&](const RawRecord &raw) {
+			++reading.rows;
+			use(raw);
+			return true;
+		},
+		reading.error);
+}
+
 int Finish(Context &c, Output &output)
 {
 	if (!output.Finish())
 		return Fail(c.err, "cannot write the output", kExitBadInput);
-	if (c.left_out == c.sources.size())
+	if (c.left_out.size() == c.sources.size())
 		return kExitBadInput;
 	if (c.damaged_rows > 0)
 		Warn(c.err, std::to_string(c.damaged_rows) + " of " +
 				    std::to_string(c.rows) +
 				    " rows hold a value that does not decrypt "
 				    "(shown as \"?\")");
-	if (c.left_out > 0)
-		Warn(c.err, std::to_string(c.left_out) + " of " +
+	if (!c.left_out.empty())
+		Warn(c.err, std::to_string(c.left_out.size()) + " of " +
 				    std::to_string(c.sources.size()) +
 				    " record files were left out");
-	return c.damaged_rows > 0 || c.left_out > 0 || c.empty_folders > 0
+	return c.damaged_rows > 0 || !c.left_out.empty() || !c.empty_folders.empty()
 		       ? kExitDamagedRows
 		       : kExitOk;
 }

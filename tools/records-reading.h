@@ -50,8 +50,10 @@ struct Context {
 	std::vector<RecordSource> sources;
 	int64_t damaged_rows = 0;
 	int64_t rows = 0;
-	size_t left_out = 0; // files named on standard error and not read
-	size_t empty_folders = 0;
+	// Why each file named on standard error was left out.
+	std::vector<std::string> left_out;
+	// Folders given that hold no record file.
+	std::vector<std::string> empty_folders;
 };
 
 // Names a file that is left out, with the reason, and counts it.
@@ -69,6 +71,12 @@ struct Reading {
 bool ReadSource(const Context &c, const RecordSource &source, int64_t limit,
 		const std::function<void(const Record &)> &use,
 		Reading &reading);
+
+// Reads the rows of the period of one file as stored, without decrypting
+// them: false (with reading.error) when the file is left out.
+bool ReadRawSource(const Context &c, const RecordSource &source,
+		   const std::function<void(const RawRecord &)> &use,
+		   Reading &reading);
 
 // Counts every file into `all`, on every core (files are independent);
 // files left out are named in the order given.

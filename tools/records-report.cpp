@@ -51,9 +51,14 @@ int RunReport(Context &c)
 	Tally all(settings);
 	CountAll(c, all);
 	std::string error;
-	if (c.left_out == c.sources.size())
+	if (c.left_out.size() == c.sources.size())
 		return kExitBadInput;
-	if (!WritePage(html, RenderReport(all, !c.categories.empty()), error))
+	ReportNotes notes;
+	notes.categories = !c.categories.empty();
+	notes.files = c.sources.size();
+	notes.left_out = c.left_out;
+	notes.empty_folders = c.empty_folders;
+	if (!WritePage(html, RenderReport(all, notes), error))
 		return Fail(c.err, error, kExitBadInput);
 	Output output(c.out);
 	output.text() = "Report written to " + html + " (" +

@@ -107,6 +107,7 @@ std::string Heading(const SummaryInfo &info)
 	out += "Median interval " + FormatRange(info.median, info.median_max) +
 	       ", gap cap " + FormatRange(info.cap, info.cap_max) +
 	       ", idle from " + std::to_string(info.idle_threshold) + " s\n";
+	out += "Time zone " + TimeZoneDescription() + "\n";
 	return out;
 }
 

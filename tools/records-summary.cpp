@@ -1,5 +1,6 @@
 #include "tools/records-summary.h"
 
+#include "tools/records-summary-data.h"
 #include "tools/records-summary-text.h"
 
 int RunSummary(Context &c)
@@ -10,7 +11,9 @@ int RunSummary(Context &c)
 	Tally all(settings);
 	CountAll(c, all);
 	Output output(c.out);
-	if (c.left_out < c.sources.size())
-		output.text() = FormatSummaryText(all);
+	if (c.left_out.size() < c.sources.size())
+		output.text() = c.options.format == ListFormat::Table
+					? FormatSummaryText(all)
+					: FormatSummaryData(all, c.options.format);
 	return Finish(c, output);
 }

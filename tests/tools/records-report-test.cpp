@@ -130,8 +130,8 @@ TEST(RecordsReport, OpensInChromiumWithOneBandPerExecutable)
 				    "http:", "https:", "<link", "<iframe"})
 		EXPECT_EQ(std::string::npos, page.find(outside)) << outside;
 	EXPECT_NE(std::string::npos,
-		  page.find("<h1>Activity from 2024-05-01 08:00:00 to "
-			    "2024-05-01 08:16:40, 8 rows</h1>"));
+		  page.find("<h1>Activity from 2024-05-01 08:00:00+00:00 to "
+			    "2024-05-01 08:16:40+00:00, 8 rows</h1>"));
 	EXPECT_NE(std::string::npos,
 		  page.find("Mail &lt;inbox&gt; &amp; &quot;news&quot;"));
 

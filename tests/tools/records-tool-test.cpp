@@ -40,41 +40,48 @@ protected:
 TEST_F(RecordsTool, ListFormatsGiveExactOutputForSmallFile)
 {
 	const std::string file = MakeFile(SmallRows());
+	const std::string f = "," + file + "\r\n";
+	const std::string j = ",\"file\":\"" + file + "\"}\n";
 	const struct {
 		const char *format;
 		std::string expected;
 	} cases[] = {
 		{"table",
-		 "user_id  id  member_id    check_tm  check_time            active_tm  "
-		 "active_time          idle  process     title\n"
-		 "      1   1          7  1714550400  2024-05-01 08:00:00  1714550395  "
-		 "2024-05-01 07:59:55     5  chrome.exe  Inbox - Mail\n"
-		 "      1   2          7  1714550410  2024-05-01 08:00:10           0  "
-		 "                           code        main.cpp \xe2\x80\x94 vorlix\n"
-		 "      1   3          8  1714550420  2024-05-01 08:00:20  1714550200  "
-		 "2024-05-01 07:56:40   220  -           -\n"},
+		 "user_id  id  member_id    check_tm  check_time                  "
+		 "active_tm  active_time                idle  seconds  process     title\n"
+		 "      1   1          7  1714550400  2024-05-01 08:00:00+00:00  "
+		 "1714550395  2024-05-01 07:59:55+00:00     5       10  chrome.exe  "
+		 "Inbox - Mail\n"
+		 "      1   2          7  1714550410  2024-05-01 08:00:10+00:00  "
+		 "         0                                        10  code        "
+		 "main.cpp \xe2\x80\x94 vorlix\n"
+		 "      1   3          8  1714550420  2024-05-01 08:00:20+00:00  "
+		 "1714550200  2024-05-01 07:56:40+00:00   220       10  -           -\n"},
 		{"csv",
 		 "id,member_id,check_tm,check_time,active_tm,active_time,idle,"
-		 "process,title,user_id\r\n"
-		 "1,7,1714550400,2024-05-01 08:00:00,1714550395,"
-		 "2024-05-01 07:59:55,5,chrome.exe,Inbox - Mail,1\r\n"
-		 "2,7,1714550410,2024-05-01 08:00:10,0,,,code,"
-		 "main.cpp \xe2\x80\x94 vorlix,1\r\n"
-		 "3,8,1714550420,2024-05-01 08:00:20,1714550200,"
-		 "2024-05-01 07:56:40,220,-,-,1\r\n"},
+		 "process,title,user_id,seconds,file\r\n"
+		 "1,7,1714550400,2024-05-01 08:00:00+00:00,1714550395,"
+		 "2024-05-01 07:59:55+00:00,5,chrome.exe,Inbox - Mail,1,10" + f +
+		 "2,7,1714550410,2024-05-01 08:00:10+00:00,0,,,code,"
+		 "main.cpp \xe2\x80\x94 vorlix,1,10" + f +
+		 "3,8,1714550420,2024-05-01 08:00:20+00:00,1714550200,"
+		 "2024-05-01 07:56:40+00:00,220,-,-,1,10" + f},
 		{"jsonl",
 		 "{\"id\":1,\"member_id\":7,\"check_tm\":1714550400,"
-		 "\"check_time\":\"2024-05-01 08:00:00\",\"active_tm\":1714550395,"
-		 "\"active_time\":\"2024-05-01 07:59:55\",\"idle\":5,"
-		 "\"process\":\"chrome.exe\",\"title\":\"Inbox - Mail\",\"user_id\":1}\n"
+		 "\"check_time\":\"2024-05-01 08:00:00+00:00\",\"active_tm\":1714550395,"
+		 "\"active_time\":\"2024-05-01 07:59:55+00:00\",\"idle\":5,"
+		 "\"process\":\"chrome.exe\",\"title\":\"Inbox - Mail\",\"user_id\":1,"
+		 "\"seconds\":10" + j +
 		 "{\"id\":2,\"member_id\":7,\"check_tm\":1714550410,"
-		 "\"check_time\":\"2024-05-01 08:00:10\",\"active_tm\":0,"
+		 "\"check_time\":\"2024-05-01 08:00:10+00:00\",\"active_tm\":0,"
 		 "\"active_time\":null,\"idle\":null,"
-		 "\"process\":\"code\",\"title\":\"main.cpp \\u2014 vorlix\",\"user_id\":1}\n"
+		 "\"process\":\"code\",\"title\":\"main.cpp \\u2014 vorlix\",\"user_id\":1,"
+		 "\"seconds\":10" + j +
 		 "{\"id\":3,\"member_id\":8,\"check_tm\":1714550420,"
-		 "\"check_time\":\"2024-05-01 08:00:20\",\"active_tm\":1714550200,"
-		 "\"active_time\":\"2024-05-01 07:56:40\",\"idle\":220,"
-		 "\"process\":\"-\",\"title\":\"-\",\"user_id\":1}\n"},
+		 "\"check_time\":\"2024-05-01 08:00:20+00:00\",\"active_tm\":1714550200,"
+		 "\"active_time\":\"2024-05-01 07:56:40+00:00\",\"idle\":220,"
+		 "\"process\":\"-\",\"title\":\"-\",\"user_id\":1,"
+		 "\"seconds\":10" + j},
 	};
 	for (const auto &c : cases) {
 		const auto result =
@@ -118,7 +125,7 @@ TEST_F(RecordsTool, CsvQuotesTitlesWithCommasQuotesAndLineBreaks)
 		"python3 -c 'import csv,sys\n"
 		"rows = list(csv.reader(open(sys.argv[1], newline=\"\", "
 		"encoding=\"utf-8\"), strict=True))\n"
-		"assert all(len(r) == 10 for r in rows), rows\n"
+		"assert all(len(r) == 12 for r in rows), rows\n"
 		"for r in rows[1:]: print(r[8].encode().hex())' " +
 		dir_ / "out.csv");
 	EXPECT_EQ(HexLines(titles), testing_support::SplitLines(read_back));
@@ -198,9 +205,10 @@ TEST_F(RecordsTool, SummaryOfHandMadeFileWithGapsAndIdleRows)
 		 row(212, "a.exe", "A2", 2), row(220, "a.exe", "A2", 4)});
 	const auto result = RunTool({"summary", file, "--key", kKey});
 	EXPECT_EQ(0, result.status) << result.err;
-	EXPECT_EQ("Rows 10 from 2024-05-01 08:00:00 to 2024-05-01 08:03:40 in "
-		  "2 runs\n"
+	EXPECT_EQ("Rows 10 from 2024-05-01 08:00:00+00:00 to "
+		  "2024-05-01 08:03:40+00:00 in 2 runs\n"
 		  "Median interval 10 s, gap cap 20 s, idle from 180 s\n"
+		  "Time zone UTC (TZ)\n"
 		  "\n"
 		  "Executable  Seconds     Time   Share\n"
 		  "a.exe            58  0:00:58   58.0%\n"
@@ -219,7 +227,7 @@ TEST_F(RecordsTool, SummaryOfHandMadeFileWithGapsAndIdleRows)
 	EXPECT_EQ(0, capped.status) << capped.err;
 	EXPECT_NE(std::string::npos,
 		  capped.out.find("in 1 run\nMedian interval 10 s, gap cap 150 s,"
-				  " idle from 205 s\n"));
+				  " idle from 205 s\nTime zone UTC (TZ)\n"));
 	EXPECT_NE(std::string::npos,
 		  capped.out.find("a.exe           188  0:03:08   81.7%\n"))
 		<< capped.out;
