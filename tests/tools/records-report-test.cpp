@@ -173,21 +173,35 @@ TEST(RecordsReport, OpensInChromiumWithOneBandPerExecutable)
 }
 
 // Two users over two days: a lane per user and day, and every stretch
-// in the colour that the legend gives its category.
+// in the colour that the legend gives its category. Two more files, one
+// no database and one without a key, are named at the top with why.
 TEST(RecordsReport, TeamReportHasALanePerUserAndDayColouredByCategory)
 {
 	TempDir dir;
 	records_fixture::WriteTeamFiles(dir.path());
+	testing_support::WriteFile(dir / "team/14.6.mon.db", std::string(200, 'x'));
+	testing_support::WriteFile(dir / "team/15.6.mon.db", "");
+	testing_support::WriteFile(dir / "keys", testing_support::ReadFile(dir / "keys") +
+						 "\n14 " + kKey + "\n");
 	const std::string html = kOutputDir + "/records-team-report.html";
 	const auto result = records_fixture::RunTool(
 		{"report", dir / "team", "--keys", dir / "keys", "--categories",
 		 dir / "categories", "--html", html},
 		{records_fixture::kTeamZone});
-	ASSERT_EQ(0, result.status) << result.err;
+	ASSERT_EQ(3, result.status) << result.err;
 
 	const auto dom = Chromium(dir / "profile", {"--dump-dom", "file://" + html});
 	ASSERT_EQ(0, dom.status) << dom.err;
 	EXPECT_EQ(std::string::npos, dom.err.find(":CONSOLE")) << dom.err;
+	const std::regex left_out("<div class=\"left-out\"><p>([^<]*)</p>\\s*<ul>([\\s\\S]*?)</ul>");
+	std::smatch found;
+	ASSERT_TRUE(std::regex_search(dom.out, found, left_out)) << dom.out;
+	EXPECT_EQ("2 of 4 record files were left out:", found[1].str());
+	EXPECT_EQ("<li>" + dir / "team/14.6.mon.db" + " is not an SQLite database</li>\n"
+		  "<li>no key for user 15 (" + dir / "team/15.6.mon.db" + ") in " +
+			  dir / "keys" + "</li>\n",
+		  found[2].str());
+	EXPECT_LT(dom.out.find("class=\"left-out\""), dom.out.find("<svg"));
 	EXPECT_EQ(1u, Occurrences(dom.out, "<h3>User 12</h3>"));
 	EXPECT_EQ(1u, Occurrences(dom.out, "<h3>User 13</h3>"));
 	EXPECT_EQ(2u, Occurrences(dom.out, "<g class=\"day\" data-day=\"2024-05-01\">"));
