@@ -22,90 +22,93 @@ struct FileCheck {
 	int64_t cap = 0;
 };
 
-// The first pass over every file: a file that cannot be read whole is left
-// out before any of its rows is written, as summary leaves it out. The pass
-// also measures the intervals that give each row its seconds and, for the
-// aligned table, the columns' widths. The second pass shows the same rows,
-// however many the monitor adds between.
-std::vector<FileCheck> CheckFiles(Context &c, ListWriter &writer)
+// The first pass over one file: its intervals, which give each row its
+// seconds, and for the aligned table the widths of its rows. Reads every
+// column, decrypted only where the table needs the texts.
+FileCheck CheckFile(Context &c, const RecordSource &source, ListWriter &writer)
 {
-	std::vector<FileCheck> checks(c.sources.size());
-	for (size_t i = 0; i < c.sources.size(); ++i) {
-		const RecordSource &source = c.sources[i];
-		IntervalStats stats;
-		Reading reading;
+	IntervalStats stats;
+	Reading reading;
+	FileCheck check;
+	if (writer.NeedsMeasure()) {
 		ListRow row;
 		row.user_id = source.user_id;
-		FileCheck &check = checks[i];
-		check.whole =
-			writer.NeedsMeasure()
-				? ReadSource(c, source, -1,
-					     [&](const Record &record) {
-						     stats.Add(record.check_tm);
-						     row.record = &record;
-						     row.category = CategoryOf(c, record);
-						     if (MatchesProcess(record, c.options.processes))
-							     writer.Measure(row);
-					     },
-					     reading)
-				: ReadRawSource(c, source,
-						[&](const RawRecord &raw) {
-							stats.Add(raw.check_tm);
-						},
-						reading);
-		if (!check.whole) {
-			LeaveOut(c, reading.error);
-			continue;
-		}
-		check.rows = reading.rows;
-		check.median = stats.Median();
-		check.cap = c.options.gap > 0 ? c.options.gap : 2 * check.median;
-		// No row counts more than the cap.
-		writer.MeasureSeconds(check.cap);
+		check.whole = ReadSource(
+			c, source, -1,
+			[&](const Record &record) {
+				stats.Add(record.check_tm);
+				row.record = &record;
+				row.category = CategoryOf(c, record);
+				if (MatchesProcess(record, c.options.processes))
+					writer.Measure(row);
+			},
+			reading);
+	} else {
+		check.whole = ReadRawSource(
+			c, source,
+			[&](const RawRecord &raw) { stats.Add(raw.check_tm); },
+			reading);
 	}
-	return checks;
+	if (!check.whole) {
+		LeaveOut(c, reading.error);
+		return check;
+	}
+	check.rows = reading.rows;
+	check.median = stats.Median();
+	check.cap = c.options.gap > 0 ? c.options.gap : 2 * check.median;
+	// No row counts more than the cap.
+	writer.MeasureSeconds(check.cap);
+	return check;
+}
+
+// The second pass: the same rows, however many the monitor has added
+// since, each with the seconds that summary counts for it.
+void WriteFile(Context &c, const RecordSource &source, const FileCheck &check,
+	       ListWriter &writer, Output &output)
+{
+	ListRow row;
+	row.user_id = source.user_id;
+	row.file = source.path;
+	RunCounter counter(check.median, check.cap, c.options.idle,
+			   [&](const Record &record, int64_t seconds, bool) {
+				   if (!MatchesProcess(record, c.options.processes))
+					   return;
+				   row.record = &record;
+				   row.seconds = seconds;
+				   row.category = CategoryOf(c, record);
+				   writer.Row(row, output.text());
+				   output.FlushIfFull();
+			   });
+	Reading reading;
+	const bool read = ReadSource(
+		c, source, check.rows,
+		[&](const Record &record) { counter.Add(record); }, reading);
+	counter.Finish();
+	c.rows += reading.rows;
+	c.damaged_rows += reading.damaged_rows;
+	// Read whole a moment ago: only a file that changed or began to fail
+	// since gets here, too late to take its rows back.
+	if (!read)
+		LeaveOut(c, reading.error + " (its rows above are incomplete)");
 }
 
 } // namespace
 
+// Every file is checked before any row is written: a file that cannot be
+// read whole is left out with none of its rows, as summary leaves it out,
+// and the aligned table knows its widths.
 int RunList(Context &c)
 {
 	std::unique_ptr<ListWriter> writer =
 		MakeListWriter(c.options.format, !c.categories.empty());
-	const std::vector<FileCheck> checks = CheckFiles(c, *writer);
+	std::vector<FileCheck> checks;
+	for (const RecordSource &source : c.sources)
+		checks.push_back(CheckFile(c, source, *writer));
 	Output output(c.out);
 	if (c.left_out.size() < c.sources.size())
 		writer->Header(output.text());
-	for (size_t i = 0; i < c.sources.size(); ++i) {
-		if (!checks[i].whole)
-			continue;
-		ListRow row;
-		row.user_id = c.sources[i].user_id;
-		row.file = c.sources[i].path;
-		RunCounter counter(
-			checks[i].median, checks[i].cap, c.options.idle,
-			[&](const Record &record, int64_t seconds, bool) {
-				if (!MatchesProcess(record, c.options.processes))
-					return;
-				row.record = &record;
-				row.seconds = seconds;
-				row.category = CategoryOf(c, record);
-				writer->Row(row, output.text());
-				output.FlushIfFull();
-			});
-		Reading reading;
-		const bool read = ReadSource(c, c.sources[i], checks[i].rows,
-					     [&](const Record &record) {
-						     counter.Add(record);
-					     },
-					     reading);
-		counter.Finish();
-		c.rows += reading.rows;
-		c.damaged_rows += reading.damaged_rows;
-		// Read whole a moment ago, so only a file changed or failing
-		// since gets here.
-		if (!read)
-			LeaveOut(c, reading.error + " (its rows above are incomplete)");
-	}
+	for (size_t i = 0; i < c.sources.size(); ++i)
+		if (checks[i].whole)
+			WriteFile(c, c.sources[i], checks[i], *writer, output);
 	return Finish(c, output);
 }
