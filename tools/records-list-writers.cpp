@@ -199,13 +199,23 @@ public:
 		out += ",\"user_id\":";
 		out += row.user_id.empty() ? std::string("null") : row.user_id;
 		out += ",\"seconds\":" + std::to_string(row.seconds) + ",\"file\":";
-		AppendJsonString(out, row.file);
+		// Escaped once per file, not for each of its rows.
+		if (row.file != file_ || file_json_.empty()) {
+			file_ = row.file;
+			file_json_.clear();
+			AppendJsonString(file_json_, file_);
+		}
+		out += file_json_;
 		if (row.category) {
 			out += ",\"category\":";
 			AppendJsonString(out, *row.category);
 		}
 		out += "}\n";
 	}
+
+private:
+	std::string file_;
+	std::string file_json_;
 };
 
 } // namespace

@@ -170,21 +170,30 @@ bool ParseTimeArgument(const std::string &text, int64_t &seconds)
 
 namespace {
 
-// "+HH:MM", with ":SS" when the offset holds seconds.
-std::string FormatOffset(int64_t offset)
+// Two digits of `value` (0 to 99) at `at`. The list formats two times a
+// row: snprintf was a large part of its time.
+char *TwoDigits(char *at, int64_t value)
 {
-	const char sign = offset < 0 ? '-' : '+';
+	at[0] = static_cast<char>('0' + value / 10 % 10);
+	at[1] = static_cast<char>('0' + value % 10);
+	return at + 2;
+}
+
+// "+HH:MM", with ":SS" when the offset holds seconds.
+void AppendOffset(int64_t offset, std::string &out)
+{
 	const int64_t magnitude = offset < 0 ? -offset : offset;
-	char text[32];
-	snprintf(text, sizeof(text), "%c%02d:%02d", sign,
-		 static_cast<int>(magnitude / 3600),
-		 static_cast<int>(magnitude / 60 % 60));
-	std::string out = text;
+	char text[16];
+	char *end = text;
+	*end++ = offset < 0 ? '-' : '+';
+	end = TwoDigits(end, magnitude / 3600);
+	*end++ = ':';
+	end = TwoDigits(end, magnitude / 60 % 60);
 	if (magnitude % 60 != 0) {
-		snprintf(text, sizeof(text), ":%02d", static_cast<int>(magnitude % 60));
-		out += text;
+		*end++ = ':';
+		end = TwoDigits(end, magnitude % 60);
 	}
-	return out;
+	out.append(text, end);
 }
 
 } // namespace
@@ -200,11 +209,31 @@ std::string FormatLocalTime(int64_t seconds)
 		DaysFromCivil(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday) *
 			86400 +
 		local.tm_hour * 3600 + local.tm_min * 60 + local.tm_sec;
-	char text[64];
-	snprintf(text, sizeof(text), "%04d-%02d-%02d %02d:%02d:%02d",
-		 local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
-		 local.tm_hour, local.tm_min, local.tm_sec);
-	return text + FormatOffset(as_utc - seconds);
+	const int year = local.tm_year + 1900;
+	std::string out;
+	if (year >= 0 && year <= 9999) {
+		char text[20];
+		char *end = TwoDigits(TwoDigits(text, year / 100), year % 100);
+		*end++ = '-';
+		end = TwoDigits(end, local.tm_mon + 1);
+		*end++ = '-';
+		end = TwoDigits(end, local.tm_mday);
+		*end++ = ' ';
+		end = TwoDigits(end, local.tm_hour);
+		*end++ = ':';
+		end = TwoDigits(end, local.tm_min);
+		*end++ = ':';
+		end = TwoDigits(end, local.tm_sec);
+		out.assign(text, end);
+	} else {
+		char text[64];
+		snprintf(text, sizeof(text), "%04d-%02d-%02d %02d:%02d:%02d", year,
+			 local.tm_mon + 1, local.tm_mday, local.tm_hour,
+			 local.tm_min, local.tm_sec);
+		out = text;
+	}
+	AppendOffset(as_utc - seconds, out);
+	return out;
 }
 
 std::string TimeZoneDescription()
