@@ -233,4 +233,38 @@ TEST(RecordsReport, TeamReportHasALanePerUserAndDayColouredByCategory)
 		  stretches);
 }
 
+// A title of 10,000 characters without a space: in a window 1280 pixels
+// wide the titles table, its figures included, stays on the screen. The
+// page allows no script, so a copy without its policy measures itself in
+// Chromium and writes the figures into the DOM.
+TEST(RecordsReport, LongTitleWrapsInsideItsColumn)
+{
+	TempDir dir;
+	std::vector<Row> rows = ReportRows();
+	rows[3].title = rows[4].title = std::string(10000, 'x');
+	records_fixture::WriteRecordFile(dir / "1.6.mon.db", kKey, rows);
+	const std::string html = dir / "report.html";
+	const auto result = records_fixture::RunTool(
+		{"report", dir / "1.6.mon.db", "--key", kKey, "--html", html});
+	ASSERT_EQ(0, result.status) << result.err;
+	std::string page = testing_support::ReadFile(html);
+	const std::regex policy("<meta http-equiv=\"Content-Security-Policy\"[^>]*>");
+	page = std::regex_replace(page, policy, "");
+	page.replace(page.rfind("</body>"), 7,
+		     "<script>const t = document.querySelector('table.titles');"
+		     "document.body.setAttribute('data-measured', "
+		     "Math.round(t.getBoundingClientRect().right) + ' ' + "
+		     "document.documentElement.clientWidth);</script></body>");
+	testing_support::WriteFile(dir / "measured.html", page);
+	const auto dom = Chromium(dir / "profile", {"--window-size=1280,800", "--dump-dom",
+						    "file://" + dir / "measured.html"});
+	ASSERT_EQ(0, dom.status) << dom.err;
+	std::smatch measured;
+	ASSERT_TRUE(std::regex_search(dom.out, measured,
+				      std::regex("data-measured=\"([0-9]+) ([0-9]+)\"")))
+		<< dom.out.substr(0, 2000);
+	EXPECT_LE(std::stoi(measured[1]), std::stoi(measured[2]));
+	EXPECT_GT(std::stoi(measured[2]), 1000);
+}
+
 } // namespace
