@@ -18,8 +18,8 @@ constexpr int kLaneStep = 20;
 constexpr int kAxisHeight = 26;
 constexpr int64_t kHour = 3600;
 // Colours beyond these many go to one grey "other" band, so that the
-// colours stay apart: no two of them, nor the grey, are closer than a
-// CIEDE2000 difference of 18 (as close as the red and the pink).
+// colours stay apart: no two of them, nor the grey, are closer than 23 in
+// CIELAB (CIE76; 18 in CIEDE2000, as close as the red and the pink).
 constexpr size_t kColours = 12;
 // The tables list this many lines and sum up the rest.
 constexpr size_t kExecutableLines = 25;

@@ -233,15 +233,22 @@ TEST(RecordsReport, TeamReportHasALanePerUserAndDayColouredByCategory)
 		  stretches);
 }
 
-// A title of 10,000 characters without a space: in a window 1280 pixels
-// wide the titles table, its figures included, stays on the screen. The
-// page allows no script, so a copy without its policy measures itself in
-// Chromium and writes the figures into the DOM.
-TEST(RecordsReport, LongTitleWrapsInsideItsColumn)
+// Thirteen executables, one with a title of 10,000 characters without a
+// space, in a window 1280 pixels wide. The page allows no script, so a
+// copy without its policy measures itself in Chromium and writes the
+// figures into the DOM: the titles table, figures included, stays on the
+// screen. The legend's twelve colours and the grey of "(other)" are at
+// least 20 apart in CIELAB (CIE76, by Python from the sRGB values).
+TEST(RecordsReport, LongTitleWrapsAndTheColoursStayApart)
 {
 	TempDir dir;
-	std::vector<Row> rows = ReportRows();
-	rows[3].title = rows[4].title = std::string(10000, 'x');
+	std::vector<Row> rows;
+	int64_t t = kBase;
+	for (int app = 0; app < 13; ++app)
+		for (int i = 0; i < 13 - app; ++i, t += 60)
+			rows.push_back({7, std::to_string(t - 1), t,
+					"app" + std::to_string(100 + app),
+					app == 1 ? std::string(10000, 'x') : "short"});
 	records_fixture::WriteRecordFile(dir / "1.6.mon.db", kKey, rows);
 	const std::string html = dir / "report.html";
 	const auto result = records_fixture::RunTool(
@@ -265,6 +272,27 @@ TEST(RecordsReport, LongTitleWrapsInsideItsColumn)
 		<< dom.out.substr(0, 2000);
 	EXPECT_LE(std::stoi(measured[1]), std::stoi(measured[2]));
 	EXPECT_GT(std::stoi(measured[2]), 1000);
+
+	std::string colours;
+	const std::regex swatch("<span class=\"item\"><span class=\"swatch\" "
+				"style=\"background:(#[0-9a-f]{6})\">");
+	for (std::sregex_iterator i(dom.out.begin(), dom.out.end(), swatch), end;
+	     i != end; ++i)
+		colours += " " + testing_support::ShellQuote((*i)[1].str());
+	EXPECT_EQ("13 colours, nearest 23", testing_support::Shell(
+		"python3 -c 'import sys, math, itertools\n"
+		"def lab(h):\n"
+		"    c = [int(h[i:i + 2], 16) / 255 for i in (1, 3, 5)]\n"
+		"    r, g, b = [v / 12.92 if v <= 0.04045 else ((v + 0.055) / 1.055) ** 2.4 for v in c]\n"
+		"    xyz = ((0.4124 * r + 0.3576 * g + 0.1805 * b) / 0.95047,\n"
+		"           0.2126 * r + 0.7152 * g + 0.0722 * b,\n"
+		"           (0.0193 * r + 0.1192 * g + 0.9505 * b) / 1.08883)\n"
+		"    f = [t ** (1 / 3) if t > 216 / 24389 else (24389 / 27 * t + 16) / 116 for t in xyz]\n"
+		"    return (116 * f[1] - 16, 500 * (f[0] - f[1]), 200 * (f[1] - f[2]))\n"
+		"p = sys.argv[1:]\n"
+		"d = min(math.dist(lab(a), lab(b)) for a, b in itertools.combinations(p, 2))\n"
+		"print(len(p), \"colours, nearest\", int(d) if d >= 20 else d, end=\"\")'" +
+		colours));
 }
 
 } // namespace
