@@ -55,6 +55,24 @@ bool LocalTime(int64_t seconds, std::tm *out)
 	return localtime_r(&t, out) != nullptr;
 }
 
+std::string SystemTimeZoneName()
+{
+	// /etc/localtime links into the zone database on most systems;
+	// Debian also names the zone in /etc/timezone.
+	char target[PATH_MAX];
+	const ssize_t length = readlink("/etc/localtime", target, sizeof(target) - 1);
+	if (length > 0) {
+		const std::string link(target, static_cast<size_t>(length));
+		const size_t at = link.find("zoneinfo/");
+		if (at != std::string::npos)
+			return link.substr(at + 9);
+	}
+	std::ifstream file("/etc/timezone");
+	std::string name;
+	std::getline(file, name);
+	return name;
+}
+
 void OpenLogStream(std::fstream &stream, const char *path)
 {
 	stream.open(path, std::ios::in | std::ios::out | std::ios::binary);

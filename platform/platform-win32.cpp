@@ -92,6 +92,14 @@ bool LocalTime(int64_t seconds, std::tm *out)
 	return _localtime64_s(out, &t) == 0;
 }
 
+std::string SystemTimeZoneName()
+{
+	DYNAMIC_TIME_ZONE_INFORMATION zone{};
+	if (GetDynamicTimeZoneInformation(&zone) == TIME_ZONE_ID_INVALID)
+		return std::string();
+	return Narrow(zone.TimeZoneKeyName, CP_UTF8);
+}
+
 void OpenLogStream(std::fstream &stream, const char *path)
 {
 	std::wstring wide;

@@ -33,6 +33,11 @@ uint64_t WallClock100ns();
 // Local broken-down time of `seconds`; false if it cannot be converted.
 bool LocalTime(int64_t seconds, std::tm *out);
 
+// The name of the system's time zone, the one used when TZ is not set
+// ("Europe/Berlin" from /etc/localtime; "W. Europe Standard Time" on
+// Windows); "" when it cannot be told.
+std::string SystemTimeZoneName();
+
 // ---- files --------------------------------------------------------------
 
 enum class CreateResult { Created, Exists, Failed };

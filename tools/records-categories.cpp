@@ -1,6 +1,7 @@
 #include "tools/records-categories.h"
 
 #include "tools/records-sources.h"
+#include "tools/records-text.h"
 
 const char *const kUncategorized = "Uncategorized";
 
@@ -14,9 +15,19 @@ constexpr size_t kCacheLimit = 50000;
 
 bool Categories::Load(const std::string &path, std::string &error)
 {
-	return ForEachSettingLine(
+	const bool read = ForEachSettingLine(
 		"categories file", path, kCategoriesFileLimit,
 		[&](const std::string &line, const std::string &where) {
+			// Titles are UTF-8: a name or expression in another
+			// encoding (GBK, as a Chinese Windows editor saves)
+			// would never match, and every row would go
+			// uncategorized without a word.
+			std::string valid;
+			AppendValidUtf8(valid, line);
+			if (valid != line) {
+				error = where + ": not UTF-8 text; save the file as UTF-8";
+				return false;
+			}
 			const size_t tab = line.find('\t');
 			if (tab == 0 || tab == std::string::npos ||
 			    tab + 1 == line.size()) {
@@ -38,6 +49,12 @@ bool Categories::Load(const std::string &path, std::string &error)
 			return true;
 		},
 		error);
+	// An empty file is more likely a mistake than a wish for no
+	// categories, which is had by leaving --categories out.
+	if (read && rules_.empty())
+		error = "categories file " + path +
+			" holds no category line (NAME<TAB>REGULAR EXPRESSION)";
+	return error.empty();
 }
 
 const std::string &Categories::Of(const std::string &process,

@@ -11,9 +11,10 @@ extern const char *const kUncategorized; // "Uncategorized"
 
 class Categories {
 public:
-	// Reads lines "NAME<TAB>REGULAR EXPRESSION" (blank lines and lines
-	// starting with "#" skipped). False with one line naming the file and
-	// line in `error`.
+	// Reads lines "NAME<TAB>REGULAR EXPRESSION" of UTF-8 text (blank lines
+	// and lines starting with "#" skipped, a byte-order mark too). False
+	// with one line naming the file and line in `error`, and when the file
+	// holds no such line.
 	bool Load(const std::string &path, std::string &error);
 	bool empty() const { return rules_.empty(); }
 

@@ -1,192 +1,114 @@
 #include "tools/records-list.h"
 
-#include <array>
-#include <strings.h>
+#include <memory>
 
-#include "tools/records-text.h"
-#include "tools/records-time.h"
+#include "tools/records-list-writers.h"
 
 namespace {
 
-// The user id comes last, so that the columns before it keep their places
-// for whoever reads them by position.
-constexpr size_t kColumns = 10;
-using Fields = std::array<std::string, kColumns>;
-
-const Fields kNames = {"id",        "member_id",   "check_tm",
-		       "check_time", "active_tm",  "active_time",
-		       "idle",       "process",    "title", "user_id"};
-constexpr size_t kProcess = 7;
-constexpr size_t kTitle = 8;
-constexpr size_t kUser = 9;
-// The table shows the columns in this order: the user first, the title
-// (never padded) last.
-constexpr size_t kTableOrder[kColumns] = {kUser, 0, 1, 2, 3, 4, 5, 6, 7, kTitle};
-// Numbers are aligned to the right in the table.
-constexpr bool kRightAligned[kColumns] = {true,  true,  true,  false, true,
-					  false, true,  false, false, true};
-const char *const kDamaged = "?";
-
-// The row as texts; a value that did not decrypt is "?", and so is what is
-// derived from it.
-void FillFields(const Record &r, const std::string &user, Fields &f)
+// The row's kind of work; null without --categories.
+const std::string *CategoryOf(Context &c, const Record &record)
 {
-	f[kUser] = user;
-	f[0] = std::to_string(r.id);
-	f[1] = std::to_string(r.member_id);
-	f[2] = std::to_string(r.check_tm);
-	f[3] = FormatLocalTime(r.check_tm);
-	int64_t idle = 0;
-	if (!r.active_ok) {
-		f[4] = f[5] = f[6] = kDamaged;
+	return c.categories.empty()
+		       ? nullptr
+		       : &c.categories.Of(ProcessLabel(record), record.title);
+}
+
+// What the first pass over a file found.
+struct FileCheck {
+	bool whole = false; // every row of the period could be read
+	int64_t rows = 0;
+	int64_t median = 0;
+	int64_t cap = 0;
+};
+
+// The first pass over one file: its intervals, which give each row its
+// seconds, and for the aligned table the widths of its rows. Reads every
+// column, decrypted only where the table needs the texts.
+FileCheck CheckFile(Context &c, const RecordSource &source, ListWriter &writer)
+{
+	IntervalStats stats;
+	Reading reading;
+	FileCheck check;
+	if (writer.NeedsMeasure()) {
+		ListRow row;
+		row.user_id = source.user_id;
+		check.whole = ReadSource(
+			c, source, -1,
+			[&](const Record &record) {
+				stats.Add(record.check_tm);
+				row.record = &record;
+				row.category = CategoryOf(c, record);
+				if (MatchesProcess(record, c.options.processes))
+					writer.Measure(row);
+			},
+			reading);
 	} else {
-		f[4] = std::to_string(r.active_tm);
-		const bool known = r.idle_seconds(idle);
-		f[5] = known ? FormatLocalTime(r.active_tm) : std::string();
-		f[6] = known ? std::to_string(idle) : std::string();
+		check.whole = ReadRawSource(
+			c, source,
+			[&](const RawRecord &raw) { stats.Add(raw.check_tm); },
+			reading);
 	}
-	f[kProcess] = r.process_ok ? r.process : kDamaged;
-	f[kTitle] = r.title;
+	if (!check.whole) {
+		LeaveOut(c, reading.error);
+		return check;
+	}
+	check.rows = reading.rows;
+	check.median = stats.Median();
+	check.cap = c.options.gap > 0 ? c.options.gap : 2 * check.median;
+	// No row counts more than the cap.
+	writer.MeasureSeconds(check.cap);
+	return check;
 }
 
-class TableWriter : public ListWriter {
-public:
-	TableWriter()
-	{
-		for (size_t i = 0; i < kColumns; ++i)
-			widths_[i] = kNames[i].size();
-	}
-	bool NeedsMeasure() const override { return true; }
-	void Measure(const Record &record) override
-	{
-		FillFields(record, user_id_, fields_);
-		for (size_t i = 0; i < kColumns; ++i) {
-			if (i == kTitle) // the last column, never padded
-				continue;
-			const size_t width =
-				DisplayWidth(PrintableText(fields_[i]));
-			if (width > widths_[i])
-				widths_[i] = width;
-		}
-	}
-	void Header(std::string &out) override { Line(kNames, out); }
-	void Row(const Record &record, std::string &out) override
-	{
-		FillFields(record, user_id_, fields_);
-		Line(fields_, out);
-	}
-
-private:
-	void Line(const Fields &fields, std::string &out) const
-	{
-		for (size_t i : kTableOrder) {
-			const std::string text = PrintableText(fields[i]);
-			const size_t pad =
-				i == kTitle ? 0 : widths_[i] - DisplayWidth(text);
-			if (kRightAligned[i])
-				out.append(pad, ' ');
-			out += text;
-			if (!kRightAligned[i])
-				out.append(pad, ' ');
-			out += i == kTitle ? "\n" : "  ";
-		}
-	}
-
-	size_t widths_[kColumns];
-	Fields fields_;
-};
-
-class CsvWriter : public ListWriter {
-public:
-	void Header(std::string &out) override { Line(kNames, out); }
-	void Row(const Record &record, std::string &out) override
-	{
-		FillFields(record, user_id_, fields_);
-		Line(fields_, out);
-	}
-
-private:
-	static void Line(const Fields &fields, std::string &out)
-	{
-		for (size_t i = 0; i < kColumns; ++i) {
-			AppendCsvField(out, fields[i]);
-			out += i + 1 == kColumns ? "\r\n" : ",";
-		}
-	}
-
-	Fields fields_;
-};
-
-void AppendJsonNumberOrNull(std::string &out, bool known, int64_t value)
+// The second pass: the same rows, however many the monitor has added
+// since, each with the seconds that summary counts for it.
+void WriteFile(Context &c, const RecordSource &source, const FileCheck &check,
+	       ListWriter &writer, Output &output)
 {
-	out += known ? std::to_string(value) : std::string("null");
+	ListRow row;
+	row.user_id = source.user_id;
+	row.file = source.path;
+	RunCounter counter(check.median, check.cap, c.options.idle,
+			   [&](const Record &record, int64_t seconds, bool) {
+				   if (!MatchesProcess(record, c.options.processes))
+					   return;
+				   row.record = &record;
+				   row.seconds = seconds;
+				   row.category = CategoryOf(c, record);
+				   writer.Row(row, output.text());
+				   output.FlushIfFull();
+			   });
+	Reading reading;
+	const bool read = ReadSource(
+		c, source, check.rows,
+		[&](const Record &record) { counter.Add(record); }, reading);
+	counter.Finish();
+	c.rows += reading.rows;
+	c.damaged_rows += reading.damaged_rows;
+	// Read whole a moment ago: only a file that changed or began to fail
+	// since gets here, too late to take its rows back.
+	if (!read)
+		LeaveOut(c, reading.error + " (its rows above are incomplete)");
 }
-
-void AppendJsonTextOrNull(std::string &out, const std::string &text)
-{
-	if (text.empty())
-		out += "null";
-	else
-		AppendJsonString(out, text);
-}
-
-class JsonLinesWriter : public ListWriter {
-public:
-	void Header(std::string &) override {}
-	void Row(const Record &r, std::string &out) override
-	{
-		int64_t idle = 0;
-		const bool known = r.idle_seconds(idle);
-		out += "{\"id\":" + std::to_string(r.id) +
-		       ",\"member_id\":" + std::to_string(r.member_id) +
-		       ",\"check_tm\":" + std::to_string(r.check_tm) +
-		       ",\"check_time\":";
-		AppendJsonTextOrNull(out, FormatLocalTime(r.check_tm));
-		out += ",\"active_tm\":";
-		AppendJsonNumberOrNull(out, r.active_ok, r.active_tm);
-		out += ",\"active_time\":";
-		AppendJsonTextOrNull(out, known ? FormatLocalTime(r.active_tm)
-						: std::string());
-		out += ",\"idle\":";
-		AppendJsonNumberOrNull(out, known, idle);
-		out += ",\"process\":";
-		if (r.process_ok)
-			AppendJsonString(out, r.process);
-		else
-			out += "null";
-		out += ",\"title\":";
-		AppendJsonString(out, r.title);
-		// The user id is a number, as in the file's name.
-		out += ",\"user_id\":";
-		out += user_id_.empty() ? std::string("null") : user_id_;
-		out += "}\n";
-	}
-};
 
 } // namespace
 
-std::unique_ptr<ListWriter> MakeListWriter(ListFormat format)
+// Every file is checked before any row is written: a file that cannot be
+// read whole is left out with none of its rows, as summary leaves it out,
+// and the aligned table knows its widths.
+int RunList(Context &c)
 {
-	switch (format) {
-	case ListFormat::Csv:
-		return std::make_unique<CsvWriter>();
-	case ListFormat::JsonLines:
-		return std::make_unique<JsonLinesWriter>();
-	case ListFormat::Table:
-		break;
-	}
-	return std::make_unique<TableWriter>();
-}
-
-bool MatchesProcess(const Record &record,
-		    const std::vector<std::string> &processes)
-{
-	if (processes.empty())
-		return true;
-	if (!record.process_ok)
-		return false;
-	for (const std::string &name : processes)
-		if (strcasecmp(name.c_str(), record.process.c_str()) == 0)
-			return true;
-	return false;
+	std::unique_ptr<ListWriter> writer =
+		MakeListWriter(c.options.format, !c.categories.empty());
+	std::vector<FileCheck> checks;
+	for (const RecordSource &source : c.sources)
+		checks.push_back(CheckFile(c, source, *writer));
+	Output output(c.out);
+	if (c.left_out.size() < c.sources.size())
+		writer->Header(output.text());
+	for (size_t i = 0; i < c.sources.size(); ++i)
+		if (checks[i].whole)
+			WriteFile(c, c.sources[i], checks[i], *writer, output);
+	return Finish(c, output);
 }

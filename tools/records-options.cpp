@@ -155,13 +155,12 @@ bool CheckCombination(const RecordsOptions &o, std::string &error)
 	else if (o.has_key + o.has_key_file + o.has_keys_file != 1)
 		error = "give the key with either --key or --key-file, "
 			"or per user with --keys";
-	else if (o.command != RecordsCommand::List &&
-		 (o.format != ListFormat::Table || !o.processes.empty()))
-		error = "--format and --process apply to list only";
+	else if (o.command != RecordsCommand::List && !o.processes.empty())
+		error = "--process applies to list only";
+	else if (o.command == RecordsCommand::Report && o.format != ListFormat::Table)
+		error = "--format applies to list and summary only";
 	else if (o.command != RecordsCommand::Summary && (o.by_day || o.by_user))
 		error = "--by applies to summary only";
-	else if (o.command == RecordsCommand::List && !o.categories_file.empty())
-		error = "--categories applies to summary and report only";
 	else if (o.command == RecordsCommand::Report && o.html.empty())
 		error = "report needs --html FILE";
 	else if (o.command != RecordsCommand::Report && !o.html.empty())
@@ -236,9 +235,11 @@ Reads back the activity records that vorlix-monitor writes.
 
 Commands:
   list             every row: id, member_id, check_tm and active_tm (Unix
-                   seconds, then as local date-time), idle seconds
-                   (check_tm - active_tm, empty where active_tm is 0),
-                   executable and window title
+                   seconds, then as local date-time with its offset from
+                   UTC), idle seconds (check_tm - active_tm, empty where
+                   active_tm is 0), executable, window title, user id, the
+                   seconds that summary counts for the row, the record
+                   file, and with --categories the row's category
   summary          time spent per executable and per window title (and per
                    category, day or user: --categories, --by)
   report           one self-contained HTML page (needs --html FILE): a
@@ -252,8 +253,9 @@ RECORDS, one of:
                                 values writes: DIR/N.6.mon.db below the
                                 application-data folder ($XDG_CONFIG_HOME,
                                 else ~/.config), "\" read as "/"
-  A file that cannot be read, or does not decrypt with its key, is named on
-  standard error and left out; the others are still read (exit status 3).
+  A file that cannot be read whole, or does not decrypt with its key, is
+  named on standard error and left out: none of its rows is shown or
+  counted. The others are still read (exit status 3).
 
 KEY, one of:
   --key KEY        the 16-byte cipher key that the monitor was given
@@ -267,10 +269,14 @@ Options:
   --since TIME     only rows whose check_tm is at or after TIME
   --until TIME     only rows whose check_tm is before TIME
                    TIME: Unix seconds, or a local date YYYY-MM-DD, optionally
-                   followed by a space or "T" and HH:MM or HH:MM:SS
-  --format F       list: table (aligned, the default), csv (RFC 4180, CRLF
-                   line ends) or jsonl (one JSON object per line, ASCII);
-                   each row also names its user_id
+                   followed by a space or "T" and HH:MM or HH:MM:SS, and by
+                   an offset from UTC (Z, +08:00, -04:00) as list shows it
+  --format F       list, summary: table (aligned text, the default), csv
+                   (RFC 4180, CRLF line ends) or jsonl (one JSON object per
+                   line, ASCII). summary as csv or jsonl: one line per group
+                   and key: group (all, user, day or "user,day"), user_id,
+                   day, kind (at_work, idle, total, executable, category,
+                   title), name, title, seconds
   --process NAME   list: only rows of executable NAME (letter case ignored;
                    may be given more than once)
   --by day|user|user,day
@@ -279,13 +285,14 @@ Options:
                    each user and day; time that crosses midnight is split
                    there
   --categories FILE
-                   summary, report: lines "NAME<TAB>REGULAR EXPRESSION"
-                   (Perl syntax), tried in order on the text
+                   list, summary, report: UTF-8 lines "NAME<TAB>REGULAR
+                   EXPRESSION" (Perl syntax), tried in order on the text
                    "exe:EXECUTABLE title:TITLE" of each row; the first that
                    matches anywhere in it names the row's category, else
-                   "Uncategorized". Blank lines and lines starting with "#"
-                   are skipped
-  --gap SECONDS    summary, report: the gap cap (see below)
+                   "Uncategorized". Blank lines, lines starting with "#" and
+                   a byte-order mark are skipped; at least one line must
+                   name a category
+  --gap SECONDS    list, summary, report: the gap cap (see below)
   --idle SECONDS   summary, report: the idle threshold (default 180)
   --html FILE      report: the page to write: one timeline row per day (per
                    user and day for several users), coloured by category
@@ -312,7 +319,9 @@ How summary and report count time:
   Executables and titles are sorted by time, longest first; shares are
   percent of all counted time, idle included. The period shown runs from the
   first to the last check_tm of the rows read. The intervals, runs and
-  median are worked out per file: one file is one user's monitor.
+  median are worked out per file: one file is one user's monitor. Local
+  days and times are those of TZ, else of the system's time zone; summary
+  and report name it.
 
 Damaged values:
   A value that does not decrypt is shown as "?" (null in JSON) and the rows

@@ -128,7 +128,9 @@ bool ForEachSettingLine(
 	std::string text;
 	if (!ReadSmallFile(what, path, limit, text, error))
 		return false;
-	size_t start = 0;
+	// A byte-order mark, as Windows editors write at the start of UTF-8,
+	// is no part of the first line.
+	size_t start = text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
 	for (int number = 1; start < text.size(); ++number) {
 		size_t end = text.find('\n', start);
 		if (end == std::string::npos)

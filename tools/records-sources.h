@@ -50,7 +50,8 @@ bool ReadSmallFile(const char *what, const std::string &path, size_t limit,
 
 // Reads a settings file (the keys, the categories) and gives `use` each
 // line that is not blank and does not start with "#", without its line
-// break, and "PATH line N" for its error messages. Stops with false at the
+// break and without a UTF-8 byte-order mark at the start of the file, and
+// "PATH line N" for its error messages. Stops with false at the
 // first line for which `use` returns false, having set `error`.
 bool ForEachSettingLine(
 	const char *what, const std::string &path, size_t limit,

@@ -48,11 +48,65 @@ bool ParseUnixSeconds(const std::string &text, int64_t &seconds)
 	return true;
 }
 
-// Reads "YYYY-MM-DD[( |T)HH:MM[:SS]]" into `parts`.
-bool ParseDateText(const std::string &text, std::tm &parts)
+// Days from 1970-01-01 to the given date of the proleptic Gregorian
+// calendar (Howard Hinnant's days_from_civil).
+int64_t DaysFromCivil(int64_t year, int month, int day)
+{
+	year -= month <= 2;
+	const int64_t era = (year >= 0 ? year : year - 399) / 400;
+	const int64_t year_of_era = year - era * 400;
+	const int64_t day_of_year = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
+	const int64_t day_of_era = year_of_era * 365 + year_of_era / 4 -
+				   year_of_era / 100 + day_of_year;
+	return era * 146097 + day_of_era - 719468;
+}
+
+// Reads an offset from UTC at `pos`: "Z", or "+" or "-" and HH:MM,
+// optionally :SS, as FormatLocalTime writes it.
+bool ReadOffset(const std::string &text, size_t &pos, int64_t &offset)
+{
+	if (text[pos] == 'Z' || text[pos] == 'z') {
+		++pos;
+		offset = 0;
+		return true;
+	}
+	const int sign = text[pos] == '-' ? -1 : 1;
+	int hours, minutes, seconds = 0;
+	if (!ReadSeparator(text, pos, "+-") || !ReadDigits(text, pos, 2, hours) ||
+	    !ReadSeparator(text, pos, ":") || !ReadDigits(text, pos, 2, minutes) ||
+	    hours > 23 || minutes > 59)
+		return false;
+	if (pos < text.size() && (!ReadSeparator(text, pos, ":") ||
+				  !ReadDigits(text, pos, 2, seconds) ||
+				  seconds > 59))
+		return false;
+	offset = sign * (hours * 3600 + minutes * 60 + seconds);
+	return true;
+}
+
+// A date and time given with its offset: no time zone involved.
+bool DateWithOffset(const std::tm &parts, int64_t offset, int64_t &seconds)
+{
+	const int64_t year = parts.tm_year + 1900;
+	const int month = parts.tm_mon + 1;
+	const int64_t first = DaysFromCivil(year, month, 1);
+	const int64_t next = month == 12 ? DaysFromCivil(year + 1, 1, 1)
+					 : DaysFromCivil(year, month + 1, 1);
+	if (parts.tm_mday > next - first)
+		return false;
+	seconds = (first + parts.tm_mday - 1) * 86400 + parts.tm_hour * 3600 +
+		  parts.tm_min * 60 + parts.tm_sec - offset;
+	return true;
+}
+
+// Reads "YYYY-MM-DD[( |T)HH:MM[:SS][OFFSET]]" into `parts`, and the
+// offset, when one is given, into `offset`.
+bool ParseDateText(const std::string &text, std::tm &parts, bool &has_offset,
+		   int64_t &offset)
 {
 	size_t pos = 0;
 	int year, month, day, hour = 0, minute = 0, second = 0;
+	has_offset = false;
 	if (!ReadDigits(text, pos, 4, year) || !ReadSeparator(text, pos, "-") ||
 	    !ReadDigits(text, pos, 2, month) || !ReadSeparator(text, pos, "-") ||
 	    !ReadDigits(text, pos, 2, day))
@@ -63,8 +117,12 @@ bool ParseDateText(const std::string &text, std::tm &parts)
 		    !ReadSeparator(text, pos, ":") ||
 		    !ReadDigits(text, pos, 2, minute))
 			return false;
-		if (pos < text.size() && (!ReadSeparator(text, pos, ":") ||
-					  !ReadDigits(text, pos, 2, second)))
+		if (pos < text.size() && text[pos] == ':' &&
+		    (!ReadSeparator(text, pos, ":") ||
+		     !ReadDigits(text, pos, 2, second)))
+			return false;
+		has_offset = pos < text.size();
+		if (has_offset && !ReadOffset(text, pos, offset))
 			return false;
 	}
 	if (pos != text.size() || month < 1 || month > 12 || day < 1 ||
@@ -90,8 +148,12 @@ bool ParseTimeArgument(const std::string &text, int64_t &seconds)
 	if (ParseUnixSeconds(text, seconds))
 		return true;
 	std::tm parts;
-	if (!ParseDateText(text, parts))
+	bool has_offset = false;
+	int64_t offset = 0;
+	if (!ParseDateText(text, parts, has_offset, offset))
 		return false;
+	if (has_offset)
+		return DateWithOffset(parts, offset, seconds);
 	const int year = parts.tm_year, month = parts.tm_mon, day = parts.tm_mday;
 	parts.tm_wday = -1; // left alone by a failing mktime (-1 is a real time)
 	const std::time_t local = std::mktime(&parts);
@@ -106,16 +168,81 @@ bool ParseTimeArgument(const std::string &text, int64_t &seconds)
 	return true;
 }
 
+namespace {
+
+// Two digits of `value` (0 to 99) at `at`. The list formats two times a
+// row: snprintf was a large part of its time.
+char *TwoDigits(char *at, int64_t value)
+{
+	at[0] = static_cast<char>('0' + value / 10 % 10);
+	at[1] = static_cast<char>('0' + value % 10);
+	return at + 2;
+}
+
+// "+HH:MM", with ":SS" when the offset holds seconds.
+void AppendOffset(int64_t offset, std::string &out)
+{
+	const int64_t magnitude = offset < 0 ? -offset : offset;
+	char text[16];
+	char *end = text;
+	*end++ = offset < 0 ? '-' : '+';
+	end = TwoDigits(end, magnitude / 3600);
+	*end++ = ':';
+	end = TwoDigits(end, magnitude / 60 % 60);
+	if (magnitude % 60 != 0) {
+		*end++ = ':';
+		end = TwoDigits(end, magnitude % 60);
+	}
+	out.append(text, end);
+}
+
+} // namespace
+
 std::string FormatLocalTime(int64_t seconds)
 {
 	std::tm local{};
 	if (!platform::LocalTime(seconds, &local))
 		return std::string();
-	char text[64];
-	snprintf(text, sizeof(text), "%04d-%02d-%02d %02d:%02d:%02d",
-		 local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
-		 local.tm_hour, local.tm_min, local.tm_sec);
-	return text;
+	// The offset from the local clock itself, not from tm_gmtoff, which
+	// Windows' C library lacks.
+	const int64_t as_utc =
+		DaysFromCivil(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday) *
+			86400 +
+		local.tm_hour * 3600 + local.tm_min * 60 + local.tm_sec;
+	const int year = local.tm_year + 1900;
+	std::string out;
+	if (year >= 0 && year <= 9999) {
+		char text[20];
+		char *end = TwoDigits(TwoDigits(text, year / 100), year % 100);
+		*end++ = '-';
+		end = TwoDigits(end, local.tm_mon + 1);
+		*end++ = '-';
+		end = TwoDigits(end, local.tm_mday);
+		*end++ = ' ';
+		end = TwoDigits(end, local.tm_hour);
+		*end++ = ':';
+		end = TwoDigits(end, local.tm_min);
+		*end++ = ':';
+		end = TwoDigits(end, local.tm_sec);
+		out.assign(text, end);
+	} else {
+		char text[64];
+		snprintf(text, sizeof(text), "%04d-%02d-%02d %02d:%02d:%02d", year,
+			 local.tm_mon + 1, local.tm_mday, local.tm_hour,
+			 local.tm_min, local.tm_sec);
+		out = text;
+	}
+	AppendOffset(as_utc - seconds, out);
+	return out;
+}
+
+std::string TimeZoneDescription()
+{
+	const char *tz = std::getenv("TZ");
+	if (tz && *tz)
+		return std::string(tz[0] == ':' ? tz + 1 : tz) + " (TZ)";
+	const std::string name = platform::SystemTimeZoneName();
+	return (name.empty() ? "local time" : name) + " (the system's)";
 }
 
 std::string FormatDuration(int64_t seconds)

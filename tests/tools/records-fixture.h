@@ -44,6 +44,11 @@ extern const char *const kTeamZone; // "TZ=Asia/Shanghai"
 constexpr int64_t kTeamMidnight = 1714579200;
 void WriteTeamFiles(const std::string &dir);
 
+// Overwrites the page of the SQLite file `path` that lies halfway through
+// it with 0xFF bytes, as a failing disk might: a read of the table gets its
+// first rows, then stops with "database disk image is malformed".
+void DamageMiddlePage(const std::string &path);
+
 // Runs the built vorlix-records; TZ=UTC unless `env` says otherwise.
 testing_support::RunResult RunTool(const std::vector<std::string> &args,
 				   std::vector<std::string> env = {});

@@ -130,8 +130,8 @@ TEST(RecordsReport, OpensInChromiumWithOneBandPerExecutable)
 				    "http:", "https:", "<link", "<iframe"})
 		EXPECT_EQ(std::string::npos, page.find(outside)) << outside;
 	EXPECT_NE(std::string::npos,
-		  page.find("<h1>Activity from 2024-05-01 08:00:00 to "
-			    "2024-05-01 08:16:40, 8 rows</h1>"));
+		  page.find("<h1>Activity from 2024-05-01 08:00:00+00:00 to "
+			    "2024-05-01 08:16:40+00:00, 8 rows</h1>"));
 	EXPECT_NE(std::string::npos,
 		  page.find("Mail &lt;inbox&gt; &amp; &quot;news&quot;"));
 
@@ -173,21 +173,35 @@ TEST(RecordsReport, OpensInChromiumWithOneBandPerExecutable)
 }
 
 // Two users over two days: a lane per user and day, and every stretch
-// in the colour that the legend gives its category.
+// in the colour that the legend gives its category. Two more files, one
+// no database and one without a key, are named at the top with why.
 TEST(RecordsReport, TeamReportHasALanePerUserAndDayColouredByCategory)
 {
 	TempDir dir;
 	records_fixture::WriteTeamFiles(dir.path());
+	testing_support::WriteFile(dir / "team/14.6.mon.db", std::string(200, 'x'));
+	testing_support::WriteFile(dir / "team/15.6.mon.db", "");
+	testing_support::WriteFile(dir / "keys", testing_support::ReadFile(dir / "keys") +
+						 "\n14 " + kKey + "\n");
 	const std::string html = kOutputDir + "/records-team-report.html";
 	const auto result = records_fixture::RunTool(
 		{"report", dir / "team", "--keys", dir / "keys", "--categories",
 		 dir / "categories", "--html", html},
 		{records_fixture::kTeamZone});
-	ASSERT_EQ(0, result.status) << result.err;
+	ASSERT_EQ(3, result.status) << result.err;
 
 	const auto dom = Chromium(dir / "profile", {"--dump-dom", "file://" + html});
 	ASSERT_EQ(0, dom.status) << dom.err;
 	EXPECT_EQ(std::string::npos, dom.err.find(":CONSOLE")) << dom.err;
+	const std::regex left_out("<div class=\"left-out\"><p>([^<]*)</p>\\s*<ul>([\\s\\S]*?)</ul>");
+	std::smatch found;
+	ASSERT_TRUE(std::regex_search(dom.out, found, left_out)) << dom.out;
+	EXPECT_EQ("2 of 4 record files were left out:", found[1].str());
+	EXPECT_EQ("<li>" + dir / "team/14.6.mon.db" + " is not an SQLite database</li>\n"
+		  "<li>no key for user 15 (" + dir / "team/15.6.mon.db" + ") in " +
+			  dir / "keys" + "</li>\n",
+		  found[2].str());
+	EXPECT_LT(dom.out.find("class=\"left-out\""), dom.out.find("<svg"));
 	EXPECT_EQ(1u, Occurrences(dom.out, "<h3>User 12</h3>"));
 	EXPECT_EQ(1u, Occurrences(dom.out, "<h3>User 13</h3>"));
 	EXPECT_EQ(2u, Occurrences(dom.out, "<g class=\"day\" data-day=\"2024-05-01\">"));
@@ -217,6 +231,68 @@ TEST(RecordsReport, TeamReportHasALanePerUserAndDayColouredByCategory)
 					       {"2024-05-02 Coding", 1},
 					       {"2024-05-02 Uncategorized", 1}}),
 		  stretches);
+}
+
+// Thirteen executables, one with a title of 10,000 characters without a
+// space, in a window 1280 pixels wide. The page allows no script, so a
+// copy without its policy measures itself in Chromium and writes the
+// figures into the DOM: the titles table, figures included, stays on the
+// screen. The legend's twelve colours and the grey of "(other)" are at
+// least 20 apart in CIELAB (CIE76, by Python from the sRGB values).
+TEST(RecordsReport, LongTitleWrapsAndTheColoursStayApart)
+{
+	TempDir dir;
+	std::vector<Row> rows;
+	int64_t t = kBase;
+	for (int app = 0; app < 13; ++app)
+		for (int i = 0; i < 13 - app; ++i, t += 60)
+			rows.push_back({7, std::to_string(t - 1), t,
+					"app" + std::to_string(100 + app),
+					app == 1 ? std::string(10000, 'x') : "short"});
+	records_fixture::WriteRecordFile(dir / "1.6.mon.db", kKey, rows);
+	const std::string html = dir / "report.html";
+	const auto result = records_fixture::RunTool(
+		{"report", dir / "1.6.mon.db", "--key", kKey, "--html", html});
+	ASSERT_EQ(0, result.status) << result.err;
+	std::string page = testing_support::ReadFile(html);
+	const std::regex policy("<meta http-equiv=\"Content-Security-Policy\"[^>]*>");
+	page = std::regex_replace(page, policy, "");
+	page.replace(page.rfind("</body>"), 7,
+		     "<script>const t = document.querySelector('table.titles');"
+		     "document.body.setAttribute('data-measured', "
+		     "Math.round(t.getBoundingClientRect().right) + ' ' + "
+		     "document.documentElement.clientWidth);</script></body>");
+	testing_support::WriteFile(dir / "measured.html", page);
+	const auto dom = Chromium(dir / "profile", {"--window-size=1280,800", "--dump-dom",
+						    "file://" + dir / "measured.html"});
+	ASSERT_EQ(0, dom.status) << dom.err;
+	std::smatch measured;
+	ASSERT_TRUE(std::regex_search(dom.out, measured,
+				      std::regex("data-measured=\"([0-9]+) ([0-9]+)\"")))
+		<< dom.out.substr(0, 2000);
+	EXPECT_LE(std::stoi(measured[1]), std::stoi(measured[2]));
+	EXPECT_GT(std::stoi(measured[2]), 1000);
+
+	std::string colours;
+	const std::regex swatch("<span class=\"item\"><span class=\"swatch\" "
+				"style=\"background:(#[0-9a-f]{6})\">");
+	for (std::sregex_iterator i(dom.out.begin(), dom.out.end(), swatch), end;
+	     i != end; ++i)
+		colours += " " + testing_support::ShellQuote((*i)[1].str());
+	EXPECT_EQ("13 colours, nearest 23", testing_support::Shell(
+		"python3 -c 'import sys, math, itertools\n"
+		"def lab(h):\n"
+		"    c = [int(h[i:i + 2], 16) / 255 for i in (1, 3, 5)]\n"
+		"    r, g, b = [v / 12.92 if v <= 0.04045 else ((v + 0.055) / 1.055) ** 2.4 for v in c]\n"
+		"    xyz = ((0.4124 * r + 0.3576 * g + 0.1805 * b) / 0.95047,\n"
+		"           0.2126 * r + 0.7152 * g + 0.0722 * b,\n"
+		"           (0.0193 * r + 0.1192 * g + 0.9505 * b) / 1.08883)\n"
+		"    f = [t ** (1 / 3) if t > 216 / 24389 else (24389 / 27 * t + 16) / 116 for t in xyz]\n"
+		"    return (116 * f[1] - 16, 500 * (f[0] - f[1]), 200 * (f[1] - f[2]))\n"
+		"p = sys.argv[1:]\n"
+		"d = min(math.dist(lab(a), lab(b)) for a, b in itertools.combinations(p, 2))\n"
+		"print(len(p), \"colours, nearest\", int(d) if d >= 20 else d, end=\"\")'" +
+		colours));
 }
 
 } // namespace

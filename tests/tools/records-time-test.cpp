@@ -52,7 +52,7 @@ TEST(RecordsTime, LocalTimeMatchesDateCommandInSeveralZones)
 		TimeZone tz(zone);
 		for (int64_t t : times)
 			EXPECT_EQ(DateOutput(zone, "-d @" + std::to_string(t) +
-							   " '+%Y-%m-%d %H:%M:%S'"),
+							   " '+%Y-%m-%d %H:%M:%S%:z'"),
 				  FormatLocalTime(t))
 				<< zone << " " << t;
 	}
@@ -60,9 +60,12 @@ TEST(RecordsTime, LocalTimeMatchesDateCommandInSeveralZones)
 
 TEST(RecordsTime, DateArgumentsMatchDateCommand)
 {
+	// With an offset, the zone plays no part.
 	const char *const dates[] = {"2024-05-01", "2024-05-01 08:30",
 				     "2024-05-01T08:30:15", "1999-12-31 23:59:59",
-				     "2024-02-29"};
+				     "2024-02-29", "2024-05-01 08:30+08:00",
+				     "2024-05-01T08:30:15Z", "2024-05-01 08:30:15-04:00",
+				     "2024-02-29 23:59:59+05:30"};
 	for (const char *zone : kZones) {
 		TimeZone tz(zone);
 		for (const char *date : dates) {
@@ -103,7 +106,10 @@ TEST(RecordsTime, MalformedOrImpossibleDatesAreRefused)
 				   "2024-02-30", "2023-02-29",       "2024-13-01",
 				   "2024-00-10", "2024-05-01 24:00", "2024-05-01 08:60",
 				   "2024-05-01 08:30:60", "2024-05-01x", "2024-05-01 8:30",
-				   "2024-05-01 08:30:", "99999999999999999999"};
+				   "2024-05-01 08:30:", "99999999999999999999",
+				   "2024-02-30 10:00Z", "2024-05-01+08:00",
+				   "2024-05-01 08:30+24:00", "2024-05-01 08:30+0800",
+				   "2024-05-01 08:30:00-04:00x"};
 	for (const char *text : bad) {
 		int64_t seconds = 0;
 		EXPECT_FALSE(ParseTimeArgument(text, seconds)) << text;

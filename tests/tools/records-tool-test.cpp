@@ -40,41 +40,48 @@ protected:
 TEST_F(RecordsTool, ListFormatsGiveExactOutputForSmallFile)
 {
 	const std::string file = MakeFile(SmallRows());
+	const std::string f = "," + file + "\r\n";
+	const std::string j = ",\"file\":\"" + file + "\"}\n";
 	const struct {
 		const char *format;
 		std::string expected;
 	} cases[] = {
 		{"table",
-		 "user_id  id  member_id    check_tm  check_time            active_tm  "
-		 "active_time          idle  process     title\n"
-		 "      1   1          7  1714550400  2024-05-01 08:00:00  1714550395  "
-		 "2024-05-01 07:59:55     5  chrome.exe  Inbox - Mail\n"
-		 "      1   2          7  1714550410  2024-05-01 08:00:10           0  "
-		 "                           code        main.cpp \xe2\x80\x94 vorlix\n"
-		 "      1   3          8  1714550420  2024-05-01 08:00:20  1714550200  "
-		 "2024-05-01 07:56:40   220  -           -\n"},
+		 "user_id  id  member_id    check_tm  check_time                  "
+		 "active_tm  active_time                idle  seconds  process     title\n"
+		 "      1   1          7  1714550400  2024-05-01 08:00:00+00:00  "
+		 "1714550395  2024-05-01 07:59:55+00:00     5       10  chrome.exe  "
+		 "Inbox - Mail\n"
+		 "      1   2          7  1714550410  2024-05-01 08:00:10+00:00  "
+		 "         0                                        10  code        "
+		 "main.cpp \xe2\x80\x94 vorlix\n"
+		 "      1   3          8  1714550420  2024-05-01 08:00:20+00:00  "
+		 "1714550200  2024-05-01 07:56:40+00:00   220       10  -           -\n"},
 		{"csv",
 		 "id,member_id,check_tm,check_time,active_tm,active_time,idle,"
-		 "process,title,user_id\r\n"
-		 "1,7,1714550400,2024-05-01 08:00:00,1714550395,"
-		 "2024-05-01 07:59:55,5,chrome.exe,Inbox - Mail,1\r\n"
-		 "2,7,1714550410,2024-05-01 08:00:10,0,,,code,"
-		 "main.cpp \xe2\x80\x94 vorlix,1\r\n"
-		 "3,8,1714550420,2024-05-01 08:00:20,1714550200,"
-		 "2024-05-01 07:56:40,220,-,-,1\r\n"},
+		 "process,title,user_id,seconds,file\r\n"
+		 "1,7,1714550400,2024-05-01 08:00:00+00:00,1714550395,"
+		 "2024-05-01 07:59:55+00:00,5,chrome.exe,Inbox - Mail,1,10" + f +
+		 "2,7,1714550410,2024-05-01 08:00:10+00:00,0,,,code,"
+		 "main.cpp \xe2\x80\x94 vorlix,1,10" + f +
+		 "3,8,1714550420,2024-05-01 08:00:20+00:00,1714550200,"
+		 "2024-05-01 07:56:40+00:00,220,-,-,1,10" + f},
 		{"jsonl",
 		 "{\"id\":1,\"member_id\":7,\"check_tm\":1714550400,"
-		 "\"check_time\":\"2024-05-01 08:00:00\",\"active_tm\":1714550395,"
-		 "\"active_time\":\"2024-05-01 07:59:55\",\"idle\":5,"
-		 "\"process\":\"chrome.exe\",\"title\":\"Inbox - Mail\",\"user_id\":1}\n"
+		 "\"check_time\":\"2024-05-01 08:00:00+00:00\",\"active_tm\":1714550395,"
+		 "\"active_time\":\"2024-05-01 07:59:55+00:00\",\"idle\":5,"
+		 "\"process\":\"chrome.exe\",\"title\":\"Inbox - Mail\",\"user_id\":1,"
+		 "\"seconds\":10" + j +
 		 "{\"id\":2,\"member_id\":7,\"check_tm\":1714550410,"
-		 "\"check_time\":\"2024-05-01 08:00:10\",\"active_tm\":0,"
+		 "\"check_time\":\"2024-05-01 08:00:10+00:00\",\"active_tm\":0,"
 		 "\"active_time\":null,\"idle\":null,"
-		 "\"process\":\"code\",\"title\":\"main.cpp \\u2014 vorlix\",\"user_id\":1}\n"
+		 "\"process\":\"code\",\"title\":\"main.cpp \\u2014 vorlix\",\"user_id\":1,"
+		 "\"seconds\":10" + j +
 		 "{\"id\":3,\"member_id\":8,\"check_tm\":1714550420,"
-		 "\"check_time\":\"2024-05-01 08:00:20\",\"active_tm\":1714550200,"
-		 "\"active_time\":\"2024-05-01 07:56:40\",\"idle\":220,"
-		 "\"process\":\"-\",\"title\":\"-\",\"user_id\":1}\n"},
+		 "\"check_time\":\"2024-05-01 08:00:20+00:00\",\"active_tm\":1714550200,"
+		 "\"active_time\":\"2024-05-01 07:56:40+00:00\",\"idle\":220,"
+		 "\"process\":\"-\",\"title\":\"-\",\"user_id\":1,"
+		 "\"seconds\":10" + j},
 	};
 	for (const auto &c : cases) {
 		const auto result =
@@ -118,7 +125,7 @@ TEST_F(RecordsTool, CsvQuotesTitlesWithCommasQuotesAndLineBreaks)
 		"python3 -c 'import csv,sys\n"
 		"rows = list(csv.reader(open(sys.argv[1], newline=\"\", "
 		"encoding=\"utf-8\"), strict=True))\n"
-		"assert all(len(r) == 10 for r in rows), rows\n"
+		"assert all(len(r) == 12 for r in rows), rows\n"
 		"for r in rows[1:]: print(r[8].encode().hex())' " +
 		dir_ / "out.csv");
 	EXPECT_EQ(HexLines(titles), testing_support::SplitLines(read_back));
@@ -198,9 +205,10 @@ TEST_F(RecordsTool, SummaryOfHandMadeFileWithGapsAndIdleRows)
 		 row(212, "a.exe", "A2", 2), row(220, "a.exe", "A2", 4)});
 	const auto result = RunTool({"summary", file, "--key", kKey});
 	EXPECT_EQ(0, result.status) << result.err;
-	EXPECT_EQ("Rows 10 from 2024-05-01 08:00:00 to 2024-05-01 08:03:40 in "
-		  "2 runs\n"
+	EXPECT_EQ("Rows 10 from 2024-05-01 08:00:00+00:00 to "
+		  "2024-05-01 08:03:40+00:00 in 2 runs\n"
 		  "Median interval 10 s, gap cap 20 s, idle from 180 s\n"
+		  "Time zone UTC (TZ)\n"
 		  "\n"
 		  "Executable  Seconds     Time   Share\n"
 		  "a.exe            58  0:00:58   58.0%\n"
@@ -219,7 +227,7 @@ TEST_F(RecordsTool, SummaryOfHandMadeFileWithGapsAndIdleRows)
 	EXPECT_EQ(0, capped.status) << capped.err;
 	EXPECT_NE(std::string::npos,
 		  capped.out.find("in 1 run\nMedian interval 10 s, gap cap 150 s,"
-				  " idle from 205 s\n"));
+				  " idle from 205 s\nTime zone UTC (TZ)\n"));
 	EXPECT_NE(std::string::npos,
 		  capped.out.find("a.exe           188  0:03:08   81.7%\n"))
 		<< capped.out;
@@ -520,6 +528,193 @@ TEST_F(RecordsTool, SummaryByUserAndDaySplitsAtLocalMidnightWithFirstCategory)
 	EXPECT_EQ(0u, bad.err.find("vorlix-records: " + dir_ / "categories" +
 				   " line 3: bad regular expression: "))
 		<< bad.err;
+}
+
+// A damaged page halfway through a file: sqlite3 itself reads its first
+// rows and then fails. No format shows any row of it; the exit status says
+// whether another file was read (3) or none (1).
+TEST_F(RecordsTool, FileThatCannotBeReadWholeGivesNoRowInAnyFormat)
+{
+	std::vector<Row> rows;
+	for (int64_t i = 0; i < 600; ++i)
+		rows.push_back({7, "0", kBase + 10 * i, "app",
+				"row " + std::to_string(i) + " " + std::string(400, 'x')});
+	const std::string damaged = MakeFile(rows, "2.6.mon.db");
+	records_fixture::DamageMiddlePage(damaged);
+	const auto direct = testing_support::Run(
+		{"/usr/bin/sqlite3", damaged, "SELECT id FROM monitor_detail ORDER BY id"});
+	ASSERT_NE(0, direct.status);
+	ASSERT_EQ(0u, direct.out.find("1\n2\n3\n")) << "no first rows to leave out";
+	EXPECT_NE(std::string::npos, direct.err.find("malformed")) << direct.err;
+
+	const std::string good = MakeFile(SmallRows());
+	for (const char *format : {"table", "csv", "jsonl"}) {
+		const auto both = RunTool(
+			{"list", damaged, good, "--key", kKey, "--format", format});
+		EXPECT_EQ(3, both.status) << format;
+		EXPECT_EQ(std::string::npos, both.out.find("row 0 ")) << format;
+		// The good file's three rows, after a header line but in jsonl.
+		EXPECT_EQ(format == std::string("jsonl") ? 3u : 4u,
+			  testing_support::SplitLines(both.out).size())
+			<< format << ":\n" << both.out;
+		EXPECT_EQ(0u, both.err.find("vorlix-records: cannot read " + damaged))
+			<< both.err;
+
+		const auto alone =
+			RunTool({"list", damaged, "--key", kKey, "--format", format});
+		EXPECT_EQ(1, alone.status) << format;
+		EXPECT_EQ("", alone.out) << format;
+	}
+	const auto summary = RunTool({"summary", damaged, good, "--key", kKey});
+	EXPECT_EQ(3, summary.status);
+	EXPECT_EQ(0u, summary.out.find("Rows 3 from ")) << summary.out;
+}
+
+// New York falls back at 06:00 UTC on 2026-11-01: 01:00 and 01:30 come
+// twice, first at -04:00, then at -05:00 (by hand). Python's datetime
+// places every listed time back on its check_tm, and a listed time given
+// to --since picks its own row.
+TEST_F(RecordsTool, FallBackHourShowsEachTimeWithItsOffset)
+{
+	constexpr int64_t k0500Utc = 1793509200; // 2026-11-01 05:00:00 UTC
+	std::vector<Row> rows;
+	for (int64_t i = 0; i < 4; ++i)
+		rows.push_back({7, std::to_string(k0500Utc + 1800 * i - 60),
+				k0500Utc + 1800 * i, "app", "fall back"});
+	const std::string file = MakeFile(rows);
+	const std::vector<std::string> new_york = {"TZ=America/New_York"};
+	const auto list = RunTool({"list", file, "--key", kKey, "--format", "csv"},
+				  new_york);
+	ASSERT_EQ(0, list.status) << list.err;
+	std::vector<std::string> check_times;
+	for (const auto &record : records_fixture::ParseCsv(list.out))
+		check_times.push_back(record[3]);
+	EXPECT_EQ(std::vector<std::string>(
+			  {"check_time", "2026-11-01 01:00:00-04:00",
+			   "2026-11-01 01:30:00-04:00", "2026-11-01 01:00:00-05:00",
+			   "2026-11-01 01:30:00-05:00"}),
+		  check_times);
+	// The third row's last input, a minute before it, came before the
+	// change: its clock reads later than the row's own.
+	EXPECT_NE(std::string::npos,
+		  list.out.find(",2026-11-01 01:00:00-05:00,1793512740,"
+				"2026-11-01 01:59:00-04:00,60,"));
+
+	testing_support::WriteFile(dir_ / "rows.csv", list.out);
+	EXPECT_EQ("4 rows placed\n",
+		  testing_support::Shell(
+			  "python3 -c 'import csv,sys,datetime\n"
+			  "rows = list(csv.DictReader(open(sys.argv[1], newline=\"\")))\n"
+			  "for r in rows:\n"
+			  "    for t, tm in ((r[\"check_time\"], r[\"check_tm\"]),"
+			  " (r[\"active_time\"], r[\"active_tm\"])):\n"
+			  "        assert datetime.datetime.fromisoformat(t).timestamp()"
+			  " == int(tm), r\n"
+			  "print(len(rows), \"rows placed\")' " + dir_ / "rows.csv"));
+
+	const auto since = RunTool({"list", file, "--key", kKey, "--format", "csv",
+				    "--since", "2026-11-01 01:30:00-05:00"},
+				   new_york);
+	EXPECT_EQ(2u, records_fixture::ParseCsv(since.out).size()) << since.out;
+	EXPECT_EQ("4", records_fixture::ParseCsv(since.out).back()[0]);
+
+	const auto summary = RunTool({"summary", file, "--key", kKey}, new_york);
+	EXPECT_EQ(0u, summary.out.find("Rows 4 from 2026-11-01 01:00:00-04:00 to "
+				       "2026-11-01 01:30:00-05:00 in 1 run\n"))
+		<< summary.out;
+	EXPECT_NE(std::string::npos,
+		  summary.out.find("\nTime zone America/New_York (TZ)\n"));
+}
+
+// The team of records-fixture.cpp, worked by hand: user 12's rows count
+// 10, 15, 5, 10 and, idle, 10 s; user 13's 10 and 10. sqlite3 sums the
+// list's seconds as the README does and reads summary's CSV: both give
+// the hand-made figures.
+TEST_F(RecordsTool, ListSecondsSumToSummaryFiguresInSqlite)
+{
+	records_fixture::WriteTeamFiles(dir_.path());
+	const std::vector<std::string> team = {dir_ / "team", "--keys", dir_ / "keys",
+					       "--categories", dir_ / "categories"};
+	auto run = [&](std::vector<std::string> args) {
+		args.insert(args.begin() + 1, team.begin(), team.end());
+		const auto result = RunTool(args, {records_fixture::kTeamZone});
+		EXPECT_EQ(0, result.status) << result.err;
+		return result.out;
+	};
+	testing_support::WriteFile(dir_ / "rows.csv",
+				   run({"list", "--format", "csv"}));
+	testing_support::WriteFile(
+		dir_ / "sums.csv", run({"summary", "--by", "user", "--format", "csv"}));
+	const std::string sql =
+		"CREATE TABLE rows(id INTEGER, member_id INTEGER, check_tm INTEGER,"
+		" check_time TEXT, active_tm INTEGER, active_time TEXT, idle INTEGER,"
+		" process TEXT, title TEXT, user_id INTEGER, seconds INTEGER,"
+		" file TEXT, category TEXT);\n"
+		".import --csv --skip 1 " + dir_ / "rows.csv" + " rows\n"
+		".import --csv " + dir_ / "sums.csv" + " sums\n"
+		"SELECT 'list', category, sum(seconds) FROM rows"
+		" WHERE idle = '' OR idle < 180 GROUP BY category ORDER BY 3 DESC, 2;\n"
+		"SELECT 'list', user_id, sum(seconds) FROM rows GROUP BY user_id;\n"
+		"SELECT 'summary', name, seconds FROM sums"
+		" WHERE \"group\" = 'all' AND kind = 'category';\n"
+		"SELECT 'summary', user_id, seconds FROM sums"
+		" WHERE \"group\" = 'user' AND kind = 'total';\n";
+	testing_support::WriteFile(dir_ / "sums.sql", sql);
+	const std::string figures[] = {"Coding|35", "Browser|10",
+				       "Uncategorized|10", "Mail|5", "12|50", "13|20"};
+	std::vector<std::string> expected;
+	for (const char *source : {"list|", "summary|"})
+		for (const std::string &figure : figures)
+			expected.push_back(source + figure);
+	EXPECT_EQ(expected, testing_support::SplitLines(testing_support::Shell(
+				    "sqlite3 :memory: < '" + dir_ / "sums.sql" + "'")));
+
+	const auto json = run({"summary", "--by", "user,day", "--format", "jsonl"});
+	EXPECT_NE(std::string::npos,
+		  json.find("{\"group\":\"user,day\",\"user_id\":13,\"day\":\"2024-05-02\","
+			    "\"kind\":\"executable\",\"name\":\"-\",\"title\":null,"
+			    "\"seconds\":10}\n"))
+		<< json;
+}
+
+// A Chinese Windows editor saves GBK (made here by Python's codec): the
+// line is refused by number. A byte-order mark is no part of the first
+// name; a file without a category line is an error.
+TEST_F(RecordsTool, CategoriesFileMustBeUtf8WithoutItsByteOrderMark)
+{
+	records_fixture::WriteTeamFiles(dir_.path());
+	const std::string categories = dir_ / "categories";
+	auto summary = [&]() {
+		return RunTool({"summary", dir_ / "team", "--keys", dir_ / "keys",
+				"--categories", categories, "--format", "csv"},
+			       {records_fixture::kTeamZone});
+	};
+	testing_support::Shell(
+		"python3 -c 'import sys\n"
+		"text = \"Mail\\ttitle:Mail\\n\\u6587\\u6863\\ttitle:\\u6587\\u6863\\n\"\n"
+		"open(sys.argv[1], \"wb\").write(text.encode(\"gbk\"))' " + categories);
+	const auto gbk = summary();
+	EXPECT_EQ(1, gbk.status);
+	EXPECT_EQ("vorlix-records: " + categories +
+			  " line 2: not UTF-8 text; save the file as UTF-8\n",
+		  gbk.err);
+	EXPECT_EQ("", gbk.out);
+
+	const std::string fixture = "Mail\ttitle:Mail\nBrowser\texe:chrome\n";
+	testing_support::WriteFile(categories, "\xef\xbb\xbf" + fixture);
+	const auto bom = summary();
+	EXPECT_EQ(0, bom.status) << bom.err;
+	EXPECT_NE(std::string::npos, bom.out.find("\r\nall,,,category,Mail,,5\r\n"))
+		<< bom.out;
+
+	for (const char *empty : {"", "\xef\xbb\xbf", "# kinds of work\n\n"}) {
+		testing_support::WriteFile(categories, empty);
+		const auto none = summary();
+		EXPECT_EQ(1, none.status) << records_fixture::Hex(empty);
+		EXPECT_EQ("vorlix-records: categories file " + categories +
+				  " holds no category line (NAME<TAB>REGULAR EXPRESSION)\n",
+			  none.err);
+	}
 }
 
 // A sqlite3 command reading its statements from a pipe, as a second

@@ -1,4 +1,6 @@
-#include "tools/records-summary.h"
+#include "tools/records-tally.h"
+
+#include "tools/records-summary-text.h"
 
 #include <gtest/gtest.h>
 
@@ -59,18 +61,18 @@ Outcome Count(const std::vector<Record> &rows, int64_t gap, int64_t idle)
 	return outcome;
 }
 
-int64_t SecondsOf(const std::vector<SummaryLine> &lines,
-		  const std::string &process, const std::string &title = "")
+int64_t SecondsOf(const std::vector<NamedTime> &lines,
+		  const std::string &process)
 {
-	for (const SummaryLine &line : lines)
-		if (line.process == process && line.title == title)
+	for (const NamedTime &line : lines)
+		if (line.name == process)
 			return line.seconds;
 	return -1;
 }
 
 // Worked by hand from the rules in the --help text; intervals 10 (six
 // times), 140, 12 and 8 give the median 10.
-TEST(RecordsSummary, HandMadeRowsCountIntervalsRunsAndIdle)
+TEST(RecordsTally, HandMadeRowsCountIntervalsRunsAndIdle)
 {
 	const struct {
 		int64_t gap, idle, a, b, idle_total, runs;
@@ -100,7 +102,7 @@ TEST(RecordsSummary, HandMadeRowsCountIntervalsRunsAndIdle)
 	}
 }
 
-TEST(RecordsSummary, TimeGoingBackEndsTheRun)
+TEST(RecordsTally, TimeGoingBackEndsTheRun)
 {
 	const std::vector<Record> rows = {
 		MakeRecord(100, "x", "", 1), MakeRecord(110, "x", "", 1),
@@ -112,7 +114,7 @@ TEST(RecordsSummary, TimeGoingBackEndsTheRun)
 	EXPECT_EQ(20, SecondsOf(o.totals.Executables(), "y"));
 }
 
-TEST(RecordsSummary, MedianOfPositiveIntervals)
+TEST(RecordsTally, MedianOfPositiveIntervals)
 {
 	const struct {
 		std::vector<int64_t> times;
@@ -136,7 +138,7 @@ TEST(RecordsSummary, MedianOfPositiveIntervals)
 	}
 }
 
-TEST(RecordsSummary, SharesWithOneDecimal)
+TEST(RecordsTally, SharesWithOneDecimal)
 {
 	EXPECT_EQ("33.3%", FormatShare(1, 3));
 	EXPECT_EQ("66.7%", FormatShare(2, 3));
