@@ -101,6 +101,36 @@ bool ScreenResized(X11Display *d, const xcb_configure_notify_event_t *e)
 	return true;
 }
 
+void ChildConfigured(X11Display *d, const xcb_configure_notify_event_t *e)
+{
+	if (ScreenResized(d, e))
+		return;
+	if (Child *c = ChildOf(d, e->event, e->window)) {
+		c->x = e->x;
+		c->y = e->y;
+		c->width = e->width;
+		c->height = e->height;
+		c->override_redirect = e->override_redirect != 0;
+		Restack(d, e->event, e->window, e->above_sibling);
+	}
+}
+
+// Into a window manager's frame: no child of the root any more. Back to the
+// root: on top, its size known at its next configure.
+void ChildReparented(X11Display *d, const xcb_reparent_notify_event_t *e)
+{
+	const auto it = d->children.find(e->window);
+	if (it != d->children.end() && it->second.parent != e->parent) {
+		Unstack(d, it->second.parent, e->window);
+		d->children.erase(it);
+	}
+	if (Child *c = ChildOf(d, e->parent, e->window)) {
+		c->x = e->x;
+		c->y = e->y;
+		c->override_redirect = e->override_redirect != 0;
+	}
+}
+
 // What SubstructureNotify on the roots and overlay windows says about their
 // children: where they are, whether they are mapped, and their stacking
 // order (a new window starts on top).
@@ -114,20 +144,9 @@ void ChildChanged(X11Display *d, const xcb_generic_event_t *event)
 			      e->override_redirect != 0, false};
 		break;
 	}
-	case XCB_CONFIGURE_NOTIFY: {
-		const auto *e = reinterpret_cast<const xcb_configure_notify_event_t *>(event);
-		if (ScreenResized(d, e))
-			break;
-		if (Child *c = ChildOf(d, e->event, e->window)) {
-			c->x = e->x;
-			c->y = e->y;
-			c->width = e->width;
-			c->height = e->height;
-			c->override_redirect = e->override_redirect != 0;
-			Restack(d, e->event, e->window, e->above_sibling);
-		}
+	case XCB_CONFIGURE_NOTIFY:
+		ChildConfigured(d, reinterpret_cast<const xcb_configure_notify_event_t *>(event));
 		break;
-	}
 	case XCB_CIRCULATE_NOTIFY: {
 		const auto *e = reinterpret_cast<const xcb_circulate_notify_event_t *>(event);
 		if (ChildOf(d, e->event, e->window)) {
@@ -155,22 +174,9 @@ void ChildChanged(X11Display *d, const xcb_generic_event_t *event)
 		}
 		break;
 	}
-	case XCB_REPARENT_NOTIFY: {
-		// Into a window manager's frame: no child of the root any more.
-		// Back to the root: on top, its size known at its next configure.
-		const auto *e = reinterpret_cast<const xcb_reparent_notify_event_t *>(event);
-		const auto it = d->children.find(e->window);
-		if (it != d->children.end() && it->second.parent != e->parent) {
-			Unstack(d, it->second.parent, e->window);
-			d->children.erase(it);
-		}
-		if (Child *c = ChildOf(d, e->parent, e->window)) {
-			c->x = e->x;
-			c->y = e->y;
-			c->override_redirect = e->override_redirect != 0;
-		}
+	case XCB_REPARENT_NOTIFY:
+		ChildReparented(d, reinterpret_cast<const xcb_reparent_notify_event_t *>(event));
 		break;
-	}
 	default:
 		break;
 	}
