@@ -23,6 +23,10 @@
 //                          and waits up to 5 s for the root's
 //                          _NET_ACTIVE_WINDOW to follow
 //                                         -> "active <id>" or "not-active <id>"
+//   fullscreen ID          asks the window manager to show ID over the whole
+//                          screen (_NET_WM_STATE) and waits up to 5 s until
+//                          its frame covers the screen
+//                                 -> "fullscreen <id>" or "not-fullscreen <id>"
 //   close ID               destroys ID                       -> "closed <id>"
 //   churn MS RATE          for MS milliseconds opens RATE windows a second,
 //                          each destroyed again soon (at most 16 alive at
@@ -240,6 +244,49 @@ void Activate(xcb_window_t window)
 	Answer((active ? "active " : "not-active ") + std::to_string(window));
 }
 
+// The window's top-level ancestor (its frame) covers the root.
+bool CoversRoot(xcb_window_t window)
+{
+	xcb_window_t top = window;
+	for (int depth = 0; depth < 16; ++depth) {
+		xcb_query_tree_reply_t *tree =
+			xcb_query_tree_reply(conn, xcb_query_tree(conn, top), nullptr);
+		const xcb_window_t parent = tree ? tree->parent : XCB_NONE;
+		free(tree);
+		if (parent == XCB_NONE || parent == root)
+			break;
+		top = parent;
+	}
+	xcb_get_geometry_reply_t *frame =
+		xcb_get_geometry_reply(conn, xcb_get_geometry(conn, top), nullptr);
+	xcb_get_geometry_reply_t *screen =
+		xcb_get_geometry_reply(conn, xcb_get_geometry(conn, root), nullptr);
+	const bool covers = frame && screen && frame->x <= 0 && frame->y <= 0 &&
+			    frame->x + frame->width >= screen->width &&
+			    frame->y + frame->height >= screen->height;
+	free(frame);
+	free(screen);
+	return covers;
+}
+
+void Fullscreen(xcb_window_t window)
+{
+	xcb_client_message_event_t message = {};
+	message.response_type = XCB_CLIENT_MESSAGE;
+	message.format = 32;
+	message.window = window;
+	message.type = Atom("_NET_WM_STATE");
+	message.data.data32[0] = 1; // add
+	message.data.data32[1] = Atom("_NET_WM_STATE_FULLSCREEN");
+	message.data.data32[3] = 2; // source: a pager
+	xcb_send_event(conn, 0, root,
+		       XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+		       reinterpret_cast<const char *>(&message));
+	xcb_flush(conn);
+	const bool covers = WaitUntil([&] { return CoversRoot(window); });
+	Answer((covers ? "fullscreen " : "not-fullscreen ") + std::to_string(window));
+}
+
 void Close(xcb_window_t window)
 {
 	xcb_destroy_window(conn, window);
@@ -397,6 +444,8 @@ bool Command(const std::string &line)
 		Answer("renamed " + std::to_string(w));
 	} else if (verb == "activate" && words >> w) {
 		Activate(w);
+	} else if (verb == "fullscreen" && words >> w) {
+		Fullscreen(w);
 	} else if (verb == "close" && words >> w) {
 		Close(w);
 	} else if (verb == "churn") {

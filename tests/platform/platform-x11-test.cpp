@@ -276,6 +276,21 @@ TEST(X11Windows, ScreenLockerIsTheForegroundWindowWhileItCoversTheScreen)
 	EXPECT_TRUE(Eventually([&] { return platform::ForegroundWindow() == below; }));
 }
 
+// A managed window shown over the whole screen is no locker, though its
+// frame covers the screen from the top: the foreground is the window.
+TEST(X11Windows, FullscreenWindowIsTheForegroundNotItsFrame)
+{
+	TestWindows client;
+	const uint32_t film = client.Open("Film");
+	ASSERT_TRUE(client.Activate(film));
+	ASSERT_EQ(client.Command("fullscreen " + std::to_string(film)),
+		  "fullscreen " + std::to_string(film));
+	client.Command("sync");
+	EXPECT_TRUE(Eventually([&] { return WindowId(platform::ForegroundWindow()) == film; }));
+	EXPECT_STREQ(platform::ForegroundSource(),
+		     "_NET_ACTIVE_WINDOW of the EWMH window manager");
+}
+
 // Two screens, openbox on screen 0 only: a window focused on screen 1 is
 // the foreground window although screen 0's _NET_ACTIVE_WINDOW stays.
 TEST(X11Windows, ForegroundIsLookedForOnTheScreenThatHoldsTheFocus)
