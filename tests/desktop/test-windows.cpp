@@ -34,6 +34,9 @@
 //   cover-below TITLE      an override-redirect window over the whole screen,
 //                          lowered below every other window (a wallpaper)
 //                                                            -> "window <id>"
+//   cover-input-only TITLE an InputOnly override-redirect window over the
+//                          whole screen, on top of every other window
+//                                                            -> "window <id>"
 //   cm-owner               the owner of the compositing-manager selection
 //                          _NET_WM_CM_S<screen>, 0 for none   -> "owner <id>"
 //   sync                   once the server has handled all before -> "synced"
@@ -393,21 +396,24 @@ bool OpenCommand(const std::string &verb, std::istringstream &words, const std::
 	return true;
 }
 
-void CoverBelow(const std::string &title)
+// An override-redirect window over the whole screen: drawn and lowered
+// below every other window, or InputOnly on top of them.
+void Cover(bool drawn, const std::string &title)
 {
 	xcb_get_geometry_reply_t *size =
 		xcb_get_geometry_reply(conn, xcb_get_geometry(conn, root), nullptr);
 	const xcb_window_t w = xcb_generate_id(conn);
 	const uint32_t override_redirect = 1;
-	xcb_create_window(conn, XCB_COPY_FROM_PARENT, w, root, 0, 0, size ? size->width : 1,
-			  size ? size->height : 1, 0, XCB_WINDOW_CLASS_INPUT_OUTPUT,
+	xcb_create_window(conn, drawn ? XCB_COPY_FROM_PARENT : 0, w, root, 0, 0,
+			  size ? size->width : 1, size ? size->height : 1, 0,
+			  drawn ? XCB_WINDOW_CLASS_INPUT_OUTPUT : XCB_WINDOW_CLASS_INPUT_ONLY,
 			  XCB_COPY_FROM_PARENT, XCB_CW_OVERRIDE_REDIRECT, &override_redirect);
 	free(size);
 	owned.push_back(w);
 	SetUtf8Names(w, title);
 	xcb_map_window(conn, w);
-	const uint32_t below = XCB_STACK_MODE_BELOW;
-	xcb_configure_window(conn, w, XCB_CONFIG_WINDOW_STACK_MODE, &below);
+	const uint32_t stack = drawn ? XCB_STACK_MODE_BELOW : XCB_STACK_MODE_ABOVE;
+	xcb_configure_window(conn, w, XCB_CONFIG_WINDOW_STACK_MODE, &stack);
 	xcb_flush(conn);
 	if (WaitUntil([&] { return Viewable(w); }))
 		Answer("window " + std::to_string(w));
@@ -453,7 +459,9 @@ bool Command(const std::string &line)
 		words >> ms >> rate;
 		Churn(ms, rate);
 	} else if (verb == "cover-below") {
-		CoverBelow(Rest(line, 1));
+		Cover(true, Rest(line, 1));
+	} else if (verb == "cover-input-only") {
+		Cover(false, Rest(line, 1));
 	} else if (verb == "cm-owner") {
 		CompositorOwner();
 	} else if (verb == "sync") {

@@ -278,7 +278,7 @@ TEST(X11Windows, ScreenLockerIsTheForegroundWindowWhileItCoversTheScreen)
 
 // A managed window shown over the whole screen is no locker, though its
 // frame covers the screen from the top: the foreground is the window.
-TEST(X11Windows, FullscreenWindowIsTheForegroundNotItsFrame)
+TEST(X11Windows, NeitherAFullscreenFrameNorAnInputOnlyCoverIsALocker)
 {
 	TestWindows client;
 	const uint32_t film = client.Open("Film");
@@ -289,6 +289,10 @@ TEST(X11Windows, FullscreenWindowIsTheForegroundNotItsFrame)
 	EXPECT_TRUE(Eventually([&] { return WindowId(platform::ForegroundWindow()) == film; }));
 	EXPECT_STREQ(platform::ForegroundSource(),
 		     "_NET_ACTIVE_WINDOW of the EWMH window manager");
+	// Nor is an InputOnly window over everything: it shows nothing.
+	ASSERT_EQ(client.Command("cover-input-only Input catcher").rfind("window ", 0), 0u);
+	client.Command("sync");
+	EXPECT_EQ(WindowId(platform::ForegroundWindow()), film);
 }
 
 // Two screens, openbox on screen 0 only: a window focused on screen 1 is
