@@ -44,6 +44,7 @@
 //
 // Windows open mapped; open answers once the window is viewable and, under a
 // window manager, listed in the root's _NET_CLIENT_LIST.
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -227,19 +228,26 @@ bool FromHex(const std::string &hex, std::string &bytes)
 	return true;
 }
 
-void Activate(xcb_window_t window)
+// An EWMH client message about `window`, sent to the root for the window
+// manager.
+void AskWindowManager(xcb_window_t window, const char *type, std::vector<uint32_t> data)
 {
 	xcb_client_message_event_t message = {};
 	message.response_type = XCB_CLIENT_MESSAGE;
 	message.format = 32;
 	message.window = window;
-	message.type = Atom("_NET_ACTIVE_WINDOW");
-	message.data.data32[0] = 2; // source: a pager, which the WM obeys
-	message.data.data32[1] = XCB_CURRENT_TIME;
+	message.type = Atom(type);
+	std::copy(data.begin(), data.end(), message.data.data32);
 	xcb_send_event(conn, 0, root,
 		       XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
 		       reinterpret_cast<const char *>(&message));
 	xcb_flush(conn);
+}
+
+void Activate(xcb_window_t window)
+{
+	// Source: a pager, which the window manager obeys.
+	AskWindowManager(window, "_NET_ACTIVE_WINDOW", {2, XCB_CURRENT_TIME});
 	const bool active = WaitUntil([&] {
 		const std::vector<uint32_t> a = RootWindowList("_NET_ACTIVE_WINDOW");
 		return !a.empty() && a[0] == window;
@@ -274,18 +282,8 @@ bool CoversRoot(xcb_window_t window)
 
 void Fullscreen(xcb_window_t window)
 {
-	xcb_client_message_event_t message = {};
-	message.response_type = XCB_CLIENT_MESSAGE;
-	message.format = 32;
-	message.window = window;
-	message.type = Atom("_NET_WM_STATE");
-	message.data.data32[0] = 1; // add
-	message.data.data32[1] = Atom("_NET_WM_STATE_FULLSCREEN");
-	message.data.data32[3] = 2; // source: a pager
-	xcb_send_event(conn, 0, root,
-		       XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
-		       reinterpret_cast<const char *>(&message));
-	xcb_flush(conn);
+	// Add the state, as a pager asks.
+	AskWindowManager(window, "_NET_WM_STATE", {1, Atom("_NET_WM_STATE_FULLSCREEN"), 0, 2});
 	const bool covers = WaitUntil([&] { return CoversRoot(window); });
 	Answer((covers ? "fullscreen " : "not-fullscreen ") + std::to_string(window));
 }
