@@ -1,4 +1,9 @@
-// The input hook on X11. The last input is the last key press, button
+// The input hook on Linux. In a Wayland session the desktop itself tells
+// the last input (GNOME's idle monitor, the compositor's idle
+// notifications), through libvorlix-wayland.so, loaded from beside this
+// library. Otherwise, or where the desktop tells none, the X server does.
+//
+// On X11 the last input is the last key press, button
 // press, pointer motion or touch that the server reports as an XInput2 raw
 // event, from any device (XTEST's included, as a remote desktop's input is
 // a user's too). Raw events come from the devices themselves: screen-saver
@@ -15,6 +20,8 @@
 // connection of its own, so the program's window queries and this library
 // never share state.
 #include "hook/vorlix-hook.h"
+
+#include <string>
 
 #include <atomic>
 #include <cerrno>
@@ -35,6 +42,8 @@
 #include <xcb/xcb.h>
 #include <xcb/xinput.h>
 
+#include "platform/wayland/wayland-desktop.h"
+
 namespace {
 
 struct Hook {
@@ -48,6 +57,7 @@ struct Hook {
 };
 
 Hook *hook = nullptr;
+const platform::wayland::DesktopApi *wayland = nullptr; // while it tells the input
 
 // The program's tick counter (platform::TickCount64) reads the same clock
 // with the same formula; the two values are compared with each other. The
@@ -241,20 +251,71 @@ bool StartWatcher(Hook *h)
 // Into the log of the program that loaded the library: its libobs is linked
 // into the executable, which exports blog for this. A program without one
 // gets the line on standard error.
-void LogWarning(const char *text)
+void Log(int level, const std::string &text)
 {
 	using Blog = void (*)(int, const char *, ...);
 	if (const auto log = reinterpret_cast<Blog>(dlsym(RTLD_DEFAULT, "blog")))
-		log(LOG_WARNING, "%s", text);
+		log(level, "%s", text.c_str());
 	else
-		std::fprintf(stderr, "warning: %s\n", text);
+		std::fprintf(stderr, "%s: %s\n", level == LOG_WARNING ? "warning" : "info",
+			     text.c_str());
+}
+
+void LogWarning(const char *text)
+{
+	Log(LOG_WARNING, text);
+}
+
+// The Wayland desktop's sources, in a Wayland session; nullptr elsewhere or
+// when the library beside this one cannot be loaded (said in the log).
+const platform::wayland::DesktopApi *WaylandDesktop()
+{
+	const char *display = std::getenv("WAYLAND_DISPLAY");
+	if (!display || !*display)
+		return nullptr;
+	Dl_info self{};
+	std::string path = VORLIX_WAYLAND_LIBRARY;
+	if (dladdr(reinterpret_cast<void *>(&WaylandDesktop), &self) && self.dli_fname) {
+		const std::string file = self.dli_fname;
+		const size_t slash = file.rfind('/');
+		if (slash != std::string::npos)
+			path = file.substr(0, slash + 1) + path;
+	}
+	// Never unloaded: its thread may outlive an unload of this library.
+	void *library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
+	using Entry = const platform::wayland::DesktopApi *(*)();
+	const auto entry =
+		library ? reinterpret_cast<Entry>(dlsym(library, "VorlixWaylandDesktop")) : nullptr;
+	if (!entry) {
+		Log(LOG_WARNING, "SetVorlixHook: " + path + " could not be loaded: " +
+					 (library ? "no VorlixWaylandDesktop" : dlerror()));
+		return nullptr;
+	}
+	return entry();
+}
+
+// True when the Wayland desktop tells the input from now on.
+bool SetWaylandHook()
+{
+	const platform::wayland::DesktopApi *api = WaylandDesktop();
+	if (!api)
+		return false;
+	std::string why;
+	if (!api->start_input(&why)) {
+		Log(LOG_WARNING, "SetVorlixHook: this Wayland desktop tells no input (" + why +
+					 "); only input into X programs, through XWayland, is seen");
+		return false;
+	}
+	wayland = api;
+	Log(LOG_INFO, std::string("SetVorlixHook: last input from ") + api->input_source());
+	return true;
 }
 
 } // namespace
 
 extern "C" int32_t SetVorlixHook(void)
 {
-	if (hook)
+	if (hook || wayland || SetWaylandHook())
 		return 1;
 	hook = new Hook;
 	if (!Connect(hook) || (hook->raw_opcode != 0 && !StartWatcher(hook))) {
@@ -270,6 +331,11 @@ extern "C" int32_t SetVorlixHook(void)
 
 extern "C" int32_t UnSetVorlixHook(void)
 {
+	if (wayland) {
+		wayland->stop_input();
+		wayland = nullptr;
+		return 1;
+	}
 	if (!hook)
 		return 0;
 	Stop();
@@ -278,6 +344,8 @@ extern "C" int32_t UnSetVorlixHook(void)
 
 extern "C" int64_t GetLastActiveTime(void)
 {
+	if (wayland)
+		return wayland->last_input();
 	if (!hook)
 		return 0;
 	if (hook->raw_opcode == 0) {

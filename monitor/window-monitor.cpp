@@ -193,6 +193,7 @@ bool WindowMonitor::WindowMonitorStart()
 		blog(LOG_ERROR, "%s", no_display.c_str());
 	if (set_hook() == 0) {
 		blog(LOG_ERROR, "SetVorlixHook fail");
+		platform::CloseWindowSystem();
 		return false;
 	}
 
@@ -242,6 +243,7 @@ void WindowMonitor::WindowMonitorStop()
 		blog(LOG_ERROR, "GetProcAddress module.UnSetVorlixHook fail");
 	else if (unset_hook() == 0)
 		blog(LOG_ERROR, "UnSetVorlixHook fail");
+	platform::CloseWindowSystem();
 
 	RemoveMonitorConnection();
 }

@@ -365,6 +365,8 @@ std::string WindowSystemUnavailable()
 	return std::string();
 }
 
+void CloseWindowSystem() {}
+
 bool WindowSystemLost()
 {
 	return false;

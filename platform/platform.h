@@ -180,6 +180,11 @@ bool WindowSystemLost();
 // Windows. Opens the X connection if it is not open yet.
 std::string WindowSystemUnavailable();
 
+// Ends what the window layer started inside the desktop: on KDE Plasma the
+// script loaded into KWin is unloaded. Every window function answers
+// "nothing" afterwards. Nothing to do on Windows and X11.
+void CloseWindowSystem();
+
 // ---- processes ----------------------------------------------------------
 
 struct ProcessEntry {

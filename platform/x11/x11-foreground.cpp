@@ -1,6 +1,7 @@
 // The foreground window and the top-level windows: the EWMH window
 // manager's, else the input focus's, and a screen locker above both.
 #include "platform/x11/x11-display.h"
+#include "platform/x11/x11-windows.h"
 
 #include <algorithm>
 
@@ -218,11 +219,7 @@ bool ListRootChildren(X11Display *d, std::vector<xcb_window_t> &windows)
 
 } // namespace
 
-} // namespace platform::x11
-
-namespace platform {
-
-using namespace x11;
+// ---- what the window layer asks of the X server (desktop-linux.cpp) ------
 
 bool EnumTopLevelWindows(EnumWindowsCallback callback, std::intptr_t user)
 {
@@ -288,4 +285,4 @@ bool WindowSystemLost()
 	return !d || xcb_connection_has_error(d->conn) != 0;
 }
 
-} // namespace platform
+} // namespace platform::x11

@@ -1,5 +1,6 @@
 // What a window says of itself: its title and its owner.
 #include "platform/x11/x11-display.h"
+#include "platform/x11/x11-windows.h"
 
 #include <algorithm>
 #include <cstring>
@@ -126,11 +127,7 @@ uint32_t ReadOwner(X11Display *d, xcb_window_t window)
 
 } // namespace
 
-} // namespace platform::x11
-
-namespace platform {
-
-using namespace x11;
+// ---- what the window layer asks of the X server (desktop-linux.cpp) ------
 
 int WindowTitle(WindowHandle window, char16_t *buffer, int max_count)
 {
@@ -151,9 +148,4 @@ uint32_t WindowProcessId(WindowHandle window)
 	return id == XCB_NONE ? 0 : ReadOwner(d, id);
 }
 
-uint32_t HostedWindowProcessId(WindowHandle)
-{
-	return 0;
-}
-
-} // namespace platform
+} // namespace platform::x11

@@ -1,0 +1,158 @@
+// GNOME Shell on Wayland. The shell gives ordinary clients no window list
+// (Introspect answers AccessDenied, Eval is gone), so a small extension of
+// ours (platform/wayland/gnome-shell/) holds a bus name and tells the
+// focused window's id, title and pid: once when asked, then in a signal at
+// each change of focus or of the focused window's title. While the
+// extension is not running (not installed, disabled, or installed after
+// the log-in), the X server (XWayland) is asked instead, which knows only
+// its own windows; the source watches for the extension to come.
+//
+// The last input comes from mutter's idle monitor, which any client of the
+// session bus may ask; it knows the input before the program started too.
+#include "platform/wayland/gnome-source.h"
+
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusReply>
+
+namespace platform::wayland {
+
+namespace {
+
+const char kShell[] = "org.gnome.Shell";
+const char kExtension[] = "org.vorlix.Monitor.Foreground";
+const char kExtensionPath[] = "/org/vorlix/Monitor/Foreground";
+const char kExtensionInterface[] = "org.vorlix.Monitor.Foreground1";
+
+const char kSourceExtension[] = "GNOME Shell, through the vorlix-monitor extension";
+const char kSourceNoExtension[] =
+	"GNOME Shell without the vorlix-monitor extension (only windows through XWayland "
+	"are seen: run scripts/install-gnome-extension, then log in again)";
+
+} // namespace
+
+GnomeShellSource::GnomeShellSource(const QDBusConnection &bus) : bus_(bus) {}
+
+bool GnomeShellSource::Start()
+{
+	// The signal is followed before the first answer is asked for, so that
+	// no change falls between the two.
+	if (!bus_.connect(kExtension, kExtensionPath, kExtensionInterface, "Changed", this,
+			  SLOT(Changed(qulonglong, QString, uint))))
+		return false;
+	watcher_ = new QDBusServiceWatcher(kExtension, bus_,
+					   QDBusServiceWatcher::WatchForOwnerChange, this);
+	connect(watcher_, &QDBusServiceWatcher::serviceOwnerChanged, this,
+		[this](const QString &, const QString &, const QString &owner) {
+			running_ = false;
+			if (!owner.isEmpty())
+				AskExtension();
+		});
+	AskExtension();
+	return true;
+}
+
+void GnomeShellSource::AskExtension()
+{
+	const QDBusMessage reply = bus_.call(QDBusMessage::createMethodCall(
+		kExtension, kExtensionPath, kExtensionInterface, "Get"), QDBus::Block, 2000);
+	const QList<QVariant> args = reply.arguments();
+	running_ = reply.type() == QDBusMessage::ReplyMessage && args.size() == 3;
+	if (running_)
+		Changed(args[0].toULongLong(), args[1].toString(), args[2].toUInt());
+}
+
+void GnomeShellSource::Changed(qulonglong id, const QString &title, uint pid)
+{
+	running_ = true;
+	focused_.id = id;
+	focused_.pid = id != 0 ? pid : 0;
+	focused_.title = id != 0 ? title.toStdString() : std::string();
+}
+
+Answer GnomeShellSource::Foreground(FocusedWindow *window)
+{
+	if (!bus_.isConnected())
+		return Answer::Lost;
+	if (!running_)
+		return Answer::XWayland;
+	*window = focused_;
+	return Answer::Window;
+}
+
+const char *GnomeShellSource::Source() const
+{
+	return running_ ? kSourceExtension : kSourceNoExtension;
+}
+
+std::unique_ptr<ForegroundSource> StartGnomeShell(std::string *why)
+{
+	QDBusConnection bus = QDBusConnection::sessionBus();
+	if (!bus.isConnected()) {
+		*why = "no session bus";
+		return nullptr;
+	}
+	if (!bus.interface()->isServiceRegistered(kShell).value()) {
+		*why = "GNOME Shell is not on the session bus";
+		return nullptr;
+	}
+	auto source = std::make_unique<GnomeShellSource>(bus);
+	if (!source->Start()) {
+		*why = "the extension's signal could not be followed on the session bus";
+		return nullptr;
+	}
+	return source;
+}
+
+// ---- input ----------------------------------------------------------------
+
+namespace {
+
+const char kIdleMonitor[] = "org.gnome.Mutter.IdleMonitor";
+
+class MutterIdleMonitor : public InputSource {
+public:
+	explicit MutterIdleMonitor(const QDBusConnection &bus) : bus_(bus) {}
+
+	// One call a tick: the idle time cannot be followed by events (the
+	// monitor's watches fire at set idle times, not at each input).
+	int64_t LastInput() override
+	{
+		const int64_t idle = IdleMilliseconds();
+		return idle < 0 ? 0 : TickNow() - idle;
+	}
+	const char *Name() const override { return "mutter's idle monitor"; }
+
+	int64_t IdleMilliseconds()
+	{
+		const QDBusReply<qulonglong> reply = bus_.call(
+			QDBusMessage::createMethodCall(kIdleMonitor, "/org/gnome/Mutter/IdleMonitor/Core",
+						       kIdleMonitor, "GetIdletime"),
+			QDBus::Block, 2000);
+		if (!reply.isValid() || reply.value() > static_cast<qulonglong>(TickNow()))
+			return -1;
+		return static_cast<int64_t>(reply.value());
+	}
+
+private:
+	QDBusConnection bus_;
+};
+
+} // namespace
+
+std::unique_ptr<InputSource> StartMutterIdleMonitor(std::string *why)
+{
+	QDBusConnection bus = QDBusConnection::sessionBus();
+	if (!bus.isConnected()) {
+		*why = "no session bus";
+		return nullptr;
+	}
+	auto monitor = std::make_unique<MutterIdleMonitor>(bus);
+	if (monitor->IdleMilliseconds() < 0) {
+		*why = "mutter's idle monitor does not answer";
+		return nullptr;
+	}
+	return monitor;
+}
+
+} // namespace platform::wayland
