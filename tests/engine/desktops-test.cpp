@@ -5,15 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
-#include <csignal>
 #include <string>
-#include <thread>
 #include <vector>
 
-#include <sys/wait.h>
-#include <unistd.h>
-
+#include "tests/support/background.h"
 #include "tests/support/monitor-process.h"
 #include "tests/support/test-windows-client.h"
 
@@ -22,42 +17,6 @@ using namespace testing_support;
 namespace {
 
 const char kClient[] = "vorlix-test-windows";
-
-template <typename Check> bool WaitFor(Check check, int seconds = 30)
-{
-	for (int i = 0; i < seconds * 10; ++i) {
-		if (check())
-			return true;
-		std::this_thread::sleep_for(std::chrono::milliseconds(100));
-	}
-	return false;
-}
-
-// A program in a process group of its own, ended with all it started.
-class Background {
-public:
-	explicit Background(const std::string &command) : pid_(fork())
-	{
-		if (pid_ == 0) {
-			setsid();
-			const std::string line = "exec " + command + " >/dev/null 2>&1";
-			execl("/bin/sh", "sh", "-c", line.c_str(), static_cast<char *>(nullptr));
-			_exit(127);
-		}
-	}
-	~Background()
-	{
-		if (pid_ <= 0)
-			return;
-		kill(-pid_, SIGTERM);
-		waitpid(pid_, nullptr, 0);
-	}
-	Background(const Background &) = delete;
-	Background &operator=(const Background &) = delete;
-
-private:
-	pid_t pid_;
-};
 
 std::string ChangeLine(const std::string &title, const std::string &process = kClient)
 {

@@ -554,3 +554,28 @@ TEST(StartThatCannotRecord, NoDisplayIsNamedBeforeTheHookFails)
 	ASSERT_NE(hook, std::string::npos) << log;
 	EXPECT_LT(named, hook);
 }
+
+// A Wayland session whose desktop tells nothing (no sway socket, no session
+// bus) and that has no X display either: the start names each source it
+// tried, the hook says why the desktop tells no input, and the start fails.
+TEST(StartThatCannotRecord, WaylandSessionWithoutAnySourceIsNamed)
+{
+	MonitorProcess monitor;
+	monitor.launcher = {"env", "-u", "DISPLAY", "-u", "SWAYSOCK", "-u", "I3SOCK",
+			    "WAYLAND_DISPLAY=vorlix-no-such-display",
+			    "DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent/bus"};
+	monitor.Start(MonitorProcess::Arguments());
+	EXPECT_EQ(monitor.Wait(), 255);
+	const std::string log = monitor.Log();
+	EXPECT_NE(log.find(": no X display: DISPLAY is not set; no Wayland desktop source: "
+			   "sway: no IPC socket (SWAYSOCK and I3SOCK are not set); "
+			   "KWin: no session bus; GNOME Shell: no session bus\n"),
+		  std::string::npos)
+		<< log;
+	EXPECT_NE(log.find(": SetVorlixHook: this Wayland desktop tells no input (GNOME: no "
+			   "session bus; idle protocols: the Wayland display refused the "
+			   "connection); only input into X programs, through XWayland, is seen\n"),
+		  std::string::npos)
+		<< log;
+	EXPECT_NE(log.find(": SetVorlixHook fail\n"), std::string::npos) << log;
+}

@@ -42,8 +42,9 @@ MonitorProcess::MonitorProcess(const MonitorProcess &first, int)
 MonitorProcess::MonitorProcess(std::string hook_library)
 	: dir_(program_dir.path())
 {
+	// As installed: the program with its Wayland desktops' library.
 	Shell("cp " + ShellQuote(BinPath("vorlix-monitor")) + " " +
-	      ShellQuote(program_dir.path()));
+	      ShellQuote(BinPath("libvorlix-wayland.so")) + " " + ShellQuote(program_dir.path()));
 	if (!hook_library.empty())
 		Shell("cp " + ShellQuote(hook_library) + " " +
 		      ShellQuote(program_dir / "libvorlix.so"));

@@ -53,7 +53,8 @@ RunResult Run(const std::vector<std::string> &argv,
 	      const std::vector<std::string> &env_extra = {},
 	      int timeout_s = 60);
 
-// Path of a built program or library in the build's bin folder.
+// Path of a built program or library in the build's bin folder, or in
+// $VORLIX_BIN_DIR when that is set.
 std::string BinPath(const std::string &name);
 
 std::string ReadFile(const std::string &path);

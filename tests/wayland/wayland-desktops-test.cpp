@@ -1,0 +1,177 @@
+// The whole program on Wayland desktops, each a real compositor running
+// headless (tests/wayland/with-wayland-session starts it and gives this
+// program its environment): the rows name the native window in front, as
+// the desktop itself tells it, and the last input comes from the desktop.
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
+
+#include "tests/support/background.h"
+#include "tests/support/monitor-process.h"
+
+using namespace testing_support;
+
+namespace {
+
+std::string ChangeLine(const std::string &title, const std::string &process)
+{
+	return "CheckActiveWindow window_title:" + title + " window_process:" + process + "\n";
+}
+
+bool RowsWritten(const MonitorProcess &monitor, size_t count)
+{
+	return WaitFor([&] { return monitor.Rows().size() >= count; });
+}
+
+std::string TempPath(const std::string &name)
+{
+	static TempDir dir;
+	return dir / name;
+}
+
+// A terminal that names its window `title` and waits.
+std::string TitledShell(const std::string &title)
+{
+	const std::string script = TempPath("titled-shell");
+	WriteFile(script, "#!/bin/sh\nprintf '\\033]0;%s\\007' " + ShellQuote(title) +
+				  "\nexec sleep 600\n");
+	Shell("chmod +x " + ShellQuote(script));
+	return script;
+}
+
+} // namespace
+
+// sway: a native window (foot), then an X one through XWayland (xterm),
+// each by its executable and title; a key typed through the virtual
+// keyboard moves the last input to its time, and no input keeps it there.
+TEST(Wayland, SwayRowsNameNativeAndXWaylandWindowsAndKeysMoveTheLastInput)
+{
+	Background foot("foot --app-id vorlix-foot --title 'Foot 终端' sleep 600");
+	ASSERT_TRUE(WaitFor([] {
+		return Shell("swaymsg -t get_tree").find("\"vorlix-foot\"") != std::string::npos;
+	})) << "foot did not start";
+
+	MonitorProcess monitor;
+	monitor.Start(MonitorProcess::Arguments({"--check_interval", "1"}));
+	ASSERT_TRUE(monitor.WaitForLog(ChangeLine("Foot 终端", "foot"))) << monitor.Log();
+	EXPECT_TRUE(monitor.WaitForLog("foreground window from the window manager's IPC socket"))
+		<< monitor.Log();
+	ASSERT_TRUE(RowsWritten(monitor, 2));
+	// No input since the start: nothing is known of it.
+	for (const Row &row : monitor.Rows())
+		EXPECT_EQ(row.active_tm, "0") << row.check_tm;
+
+	const size_t before_key = monitor.Rows().size();
+	const long long key_check = monitor.Rows().back().check_tm;
+	ASSERT_EQ(Shell("wtype a && echo typed"), "typed\n");
+	ASSERT_TRUE(RowsWritten(monitor, before_key + 4));
+	const std::vector<Row> rows = monitor.Rows();
+	// The first row after the key may still have been written before it.
+	const Row &typed = rows[before_key + 1];
+	ASSERT_NE(typed.active_tm, "0") << "the key was not seen";
+	const long long key_time = std::stoll(typed.active_tm);
+	EXPECT_GE(key_time, key_check);
+	EXPECT_LE(key_time, typed.check_tm);
+	for (size_t i = before_key + 2; i < rows.size(); ++i)
+		EXPECT_EQ(rows[i].active_tm, typed.active_tm) << "no input since the key";
+	EXPECT_GE(rows.back().check_tm - key_time, 2);
+
+	// In a UTF-8 locale xterm names its window in Latin-1 (WM_NAME), which
+	// sway passes on as it is.
+	Background xterm("env LC_ALL=C.UTF-8 xterm -T 'XTerm über' -e sleep 600");
+	ASSERT_TRUE(WaitFor([] {
+		return Shell("swaymsg -t get_tree").find("\"XTerm") != std::string::npos;
+	})) << "xterm did not start";
+	Shell("swaymsg '[class=XTerm] focus' >/dev/null");
+	EXPECT_TRUE(monitor.WaitForLog(ChangeLine("XTerm über", "xterm"))) << monitor.Log();
+	ASSERT_TRUE(RowsWritten(monitor, monitor.Rows().size() + 1));
+
+	monitor.Signal(SIGINT);
+	ASSERT_EQ(monitor.Wait(), 0);
+	bool saw_foot = false, saw_xterm = false;
+	for (const Row &row : monitor.Rows()) {
+		const bool is_foot = row.process == "foot" && row.title == "Foot 终端";
+		const bool is_xterm = row.process == "xterm" && row.title == "XTerm über";
+		EXPECT_TRUE(is_foot || is_xterm) << row.process << " " << row.title;
+		saw_foot |= is_foot;
+		saw_xterm |= is_xterm;
+	}
+	EXPECT_TRUE(saw_foot && saw_xterm);
+}
+
+// KDE Plasma: KWin gives no window list; the script the program loads into
+// it tells the native window in front. The script is gone after the stop.
+TEST(Wayland, KWinRowsNameTheNativeWindowInFront)
+{
+	Background terminal("weston-terminal --shell=" + TitledShell("Weston 终端"));
+	MonitorProcess monitor;
+	monitor.Start(MonitorProcess::Arguments({"--check_interval", "1"}));
+	ASSERT_TRUE(monitor.WaitForLog(ChangeLine("Weston 终端", "weston-terminal"), 60))
+		<< monitor.Log();
+	ASSERT_TRUE(RowsWritten(monitor, 3));
+	EXPECT_EQ(monitor.CountInLog("foreground window from KWin, through a script of ours"), 1)
+		<< monitor.Log();
+	const std::string plugin = "vorlix-monitor-" + std::to_string(monitor.Pid());
+	const std::string loaded = "dbus-send --session --print-reply --dest=org.kde.KWin /Scripting "
+				   "org.kde.kwin.Scripting.isScriptLoaded string:" + plugin;
+	EXPECT_NE(Shell(loaded).find("boolean true"), std::string::npos);
+
+	// Another client of the session bus cannot pose as KWin.
+	const std::string forged = Shell(
+		"for name in $(dbus-send --session --print-reply --dest=org.freedesktop.DBus / "
+		"org.freedesktop.DBus.ListNames | grep -o '\":[0-9.]*\"' | tr -d '\"'); do "
+		"  pid=$(dbus-send --session --print-reply --dest=org.freedesktop.DBus / "
+		"    org.freedesktop.DBus.GetConnectionUnixProcessID string:$name | "
+		"    awk '/uint32/ { print $2 }'); "
+		"  [ \"$pid\" = " + std::to_string(monitor.Pid()) + " ] && "
+		"  dbus-send --session --print-reply --dest=$name /org/vorlix/Monitor/Foreground "
+		"    org.vorlix.Monitor.Foreground1.Activated string:forged double:1 string:Forged; "
+		"done 2>&1");
+	EXPECT_NE(forged.find("only KWin reports here"), std::string::npos) << forged;
+	const size_t rows_at_forgery = monitor.Rows().size();
+	ASSERT_TRUE(RowsWritten(monitor, rows_at_forgery + 2));
+
+	monitor.Signal(SIGINT);
+	ASSERT_EQ(monitor.Wait(), 0);
+	for (const Row &row : monitor.Rows()) {
+		EXPECT_EQ(row.process, "weston-terminal");
+		EXPECT_EQ(row.title, "Weston 终端");
+	}
+	EXPECT_NE(Shell(loaded).find("boolean false"), std::string::npos) << "script left in KWin";
+}
+
+// GNOME: the extension installed by scripts/install-gnome-extension tells
+// the native window in front; mutter's idle monitor tells the last input,
+// which stays where it was while no input comes.
+TEST(Wayland, GnomeShellRowsNameTheNativeWindowAndTheIdleTime)
+{
+	Background terminal("weston-terminal --shell=" + TitledShell("Weston 终端"));
+	MonitorProcess monitor;
+	monitor.Start(MonitorProcess::Arguments({"--check_interval", "1"}));
+	ASSERT_TRUE(monitor.WaitForLog(ChangeLine("Weston 终端", "weston-terminal"), 60))
+		<< monitor.Log();
+	ASSERT_TRUE(RowsWritten(monitor, 5));
+	monitor.Signal(SIGINT);
+	ASSERT_EQ(monitor.Wait(), 0);
+	EXPECT_EQ(monitor.CountInLog(
+			  "foreground window from GNOME Shell, through the vorlix-monitor extension"),
+		  1)
+		<< monitor.Log();
+	EXPECT_EQ(monitor.CountInLog("SetVorlixHook: last input from mutter's idle monitor"), 1);
+
+	const std::vector<Row> rows = monitor.Rows();
+	const long long last_input = std::stoll(rows.front().active_tm);
+	EXPECT_GT(last_input, 0);
+	for (const Row &row : rows) {
+		EXPECT_EQ(row.process, "weston-terminal");
+		EXPECT_EQ(row.title, "Weston 终端");
+		// The same moment each time, read anew (seconds may round apart).
+		EXPECT_NEAR(std::stoll(row.active_tm), last_input, 1) << row.check_tm;
+		EXPECT_LE(std::stoll(row.active_tm), row.check_tm);
+	}
+	EXPECT_GE(rows.back().check_tm - rows.front().check_tm, 3);
+}
