@@ -43,6 +43,19 @@ std::string TitledShell(const std::string &title)
 	return script;
 }
 
+// weston-terminal in front, named "Weston 终端", and the program recording
+// at a 1 s interval until it has named that window.
+struct TerminalInFront {
+	Background terminal{"weston-terminal --shell=" + TitledShell("Weston 终端")};
+	MonitorProcess monitor;
+
+	bool Started()
+	{
+		monitor.Start(MonitorProcess::Arguments({"--check_interval", "1"}));
+		return monitor.WaitForLog(ChangeLine("Weston 终端", "weston-terminal"), 60);
+	}
+};
+
 } // namespace
 
 // sway: a native window (foot), then an X one through XWayland (xterm),
@@ -68,16 +81,20 @@ TEST(Wayland, SwayRowsNameNativeAndXWaylandWindowsAndKeysMoveTheLastInput)
 	const size_t before_key = monitor.Rows().size();
 	const long long key_check = monitor.Rows().back().check_tm;
 	ASSERT_EQ(Shell("wtype a && echo typed"), "typed\n");
-	ASSERT_TRUE(RowsWritten(monitor, before_key + 4));
-	const std::vector<Row> rows = monitor.Rows();
-	// The first row after the key may still have been written before it.
-	const Row &typed = rows[before_key + 1];
-	ASSERT_NE(typed.active_tm, "0") << "the key was not seen";
-	const long long key_time = std::stoll(typed.active_tm);
+	// Rows written before the key reached the compositor still carry 0.
+	std::vector<Row> rows;
+	size_t typed = 0;
+	ASSERT_TRUE(WaitFor([&] {
+		rows = monitor.Rows();
+		for (typed = before_key; typed < rows.size() && rows[typed].active_tm == "0";)
+			++typed;
+		return rows.size() >= typed + 3;
+	})) << "the key was not seen";
+	const long long key_time = std::stoll(rows[typed].active_tm);
 	EXPECT_GE(key_time, key_check);
-	EXPECT_LE(key_time, typed.check_tm);
-	for (size_t i = before_key + 2; i < rows.size(); ++i)
-		EXPECT_EQ(rows[i].active_tm, typed.active_tm) << "no input since the key";
+	EXPECT_LE(key_time, rows[typed].check_tm);
+	for (size_t i = typed + 1; i < rows.size(); ++i)
+		EXPECT_EQ(rows[i].active_tm, rows[typed].active_tm) << "no input since the key";
 	EXPECT_GE(rows.back().check_tm - key_time, 2);
 
 	// In a UTF-8 locale xterm names its window in Latin-1 (WM_NAME), which
@@ -107,11 +124,9 @@ TEST(Wayland, SwayRowsNameNativeAndXWaylandWindowsAndKeysMoveTheLastInput)
 // it tells the native window in front. The script is gone after the stop.
 TEST(Wayland, KWinRowsNameTheNativeWindowInFront)
 {
-	Background terminal("weston-terminal --shell=" + TitledShell("Weston 终端"));
-	MonitorProcess monitor;
-	monitor.Start(MonitorProcess::Arguments({"--check_interval", "1"}));
-	ASSERT_TRUE(monitor.WaitForLog(ChangeLine("Weston 终端", "weston-terminal"), 60))
-		<< monitor.Log();
+	TerminalInFront session;
+	MonitorProcess &monitor = session.monitor;
+	ASSERT_TRUE(session.Started()) << monitor.Log();
 	ASSERT_TRUE(RowsWritten(monitor, 3));
 	EXPECT_EQ(monitor.CountInLog("foreground window from KWin, through a script of ours"), 1)
 		<< monitor.Log();
@@ -149,11 +164,9 @@ TEST(Wayland, KWinRowsNameTheNativeWindowInFront)
 // which stays where it was while no input comes.
 TEST(Wayland, GnomeShellRowsNameTheNativeWindowAndTheIdleTime)
 {
-	Background terminal("weston-terminal --shell=" + TitledShell("Weston 终端"));
-	MonitorProcess monitor;
-	monitor.Start(MonitorProcess::Arguments({"--check_interval", "1"}));
-	ASSERT_TRUE(monitor.WaitForLog(ChangeLine("Weston 终端", "weston-terminal"), 60))
-		<< monitor.Log();
+	TerminalInFront session;
+	MonitorProcess &monitor = session.monitor;
+	ASSERT_TRUE(session.Started()) << monitor.Log();
 	ASSERT_TRUE(RowsWritten(monitor, 5));
 	monitor.Signal(SIGINT);
 	ASSERT_EQ(monitor.Wait(), 0);
