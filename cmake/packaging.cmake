@@ -6,7 +6,6 @@
 # itself (RUNPATH $ORIGIN; the hook library and the Wayland module are loaded
 # from the executable's own folder, links resolved); /usr/bin holds links to
 # the two programs.
-cmake_minimum_required(VERSION 3.19) # string(JSON)
 include(GNUInstallDirs)
 
 set(private_dir lib/vorlix-monitor)
@@ -29,10 +28,10 @@ install(FILES ${packaging}/vorlix-monitor.service DESTINATION lib/systemd/user)
 install(FILES ${packaging}/vorlix-monitor.desktop
   DESTINATION ${CMAKE_INSTALL_DATADIR}/vorlix-monitor)
 
-# GNOME Shell loads one folder per extension uuid, so of the forms below
-# platform/wayland/gnome-shell/ the package holds the one made for the GNOME
-# Shell of the release it is built for (VORLIX_GNOME_SHELL: its major
-# version, found from dpkg or apt when not given).
+# GNOME Shell loads one folder per extension uuid, so the package holds the
+# extension in the form that the GNOME Shell of the release it is built for
+# loads (VORLIX_GNOME_SHELL: its major version, found from dpkg or apt when
+# not given), written by the extension's own installer.
 function(vorlix_gnome_shell_major out)
   execute_process(COMMAND dpkg-query -W -f=\${Version} gnome-shell
     OUTPUT_VARIABLE version ERROR_QUIET)
@@ -51,28 +50,24 @@ if(NOT VORLIX_GNOME_SHELL)
   set(VORLIX_GNOME_SHELL "${found_major}" CACHE STRING
     "GNOME Shell major version whose extension form the package holds")
 endif()
-file(GLOB_RECURSE extension_metadata ${PROJECT_SOURCE_DIR}/platform/wayland/gnome-shell/*/metadata.json)
-set(extension_dir "")
-foreach(metadata IN LISTS extension_metadata)
-  file(READ ${metadata} json)
-  string(JSON uuid GET "${json}" uuid)
-  string(JSON versions GET "${json}" shell-version)
-  string(JSON count LENGTH "${versions}")
-  math(EXPR last "${count} - 1")
-  foreach(i RANGE ${last})
-    string(JSON version GET "${versions}" ${i})
-    if(version STREQUAL VORLIX_GNOME_SHELL)
-      get_filename_component(extension_dir ${metadata} DIRECTORY)
-      set(extension_uuid ${uuid})
-    endif()
-  endforeach()
-endforeach()
-if(extension_dir)
-  install(DIRECTORY ${extension_dir}/
-    DESTINATION ${CMAKE_INSTALL_DATADIR}/gnome-shell/extensions/${extension_uuid})
+set(extension_source ${PROJECT_SOURCE_DIR}/platform/wayland/gnome-shell)
+file(GLOB extension_files ${extension_source}/*)
+set(extensions ${staged}/gnome-shell-extensions)
+set(extension_uuid vorlix-monitor@vorlix.org)
+if(VORLIX_GNOME_SHELL)
+  add_custom_command(OUTPUT ${extensions}/${extension_uuid}/metadata.json
+    COMMAND ${CMAKE_COMMAND} -E rm -rf ${extensions}
+    COMMAND ${PROJECT_SOURCE_DIR}/scripts/install-gnome-extension
+      --into ${extensions} ${VORLIX_GNOME_SHELL}
+    DEPENDS ${extension_files} ${PROJECT_SOURCE_DIR}/scripts/install-gnome-extension
+    VERBATIM)
+  add_custom_target(vorlix_gnome_extension ALL
+    DEPENDS ${extensions}/${extension_uuid}/metadata.json)
+  install(DIRECTORY ${extensions}/ DESTINATION ${CMAKE_INSTALL_DATADIR}/gnome-shell/extensions)
 else()
-  message(WARNING "No GNOME Shell extension below platform/wayland/gnome-shell "
-    "is made for GNOME Shell '${VORLIX_GNOME_SHELL}': the package holds none")
+  message(WARNING "GNOME Shell's version on this release is unknown (no gnome-shell "
+    "package installed or known to apt; set VORLIX_GNOME_SHELL): the package "
+    "holds no GNOME Shell extension")
 endif()
 
 # Manual pages and documentation, compressed as Debian's policy asks

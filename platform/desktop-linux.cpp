@@ -1,6 +1,6 @@
 // The window layer on Linux: which source tells the window in front is
-// chosen once, at the first question. In a Wayland session (WAYLAND_DISPLAY
-// or SWAYSOCK set) libvorlix-wayland.so is loaded and asked for the
+// chosen once, at the first question. In a Wayland session
+// (session::IsWaylandSession) libvorlix-wayland.so is loaded and asked for the
 // desktop's own source: sway's IPC socket, KWin through a script, GNOME
 // Shell through our extension. Otherwise, or when it has none, the X
 // server (x11/) answers: an X11 desktop, or XWayland, which knows only the
@@ -11,12 +11,11 @@
 // that one. Its handles carry a bit that no X11 handle has; the X server is
 // not asked at all while the Wayland source answers (GNOME starts XWayland
 // only when someone connects to it).
-#include <cstdlib>
 #include <string>
 
+#include "platform/linux-session.h"
 #include "platform/platform.h"
 #include "platform/utf16-text.h"
-#include "platform/wayland/wayland-desktop.h"
 #include "platform/x11/x11-windows.h"
 
 namespace platform {
@@ -38,31 +37,16 @@ struct Desktop {
 	std::string source; // the words ForegroundSource gives
 };
 
-bool IsSet(const char *name)
-{
-	const char *value = std::getenv(name);
-	return value && *value;
-}
-
 Desktop &Chosen()
 {
 	static Desktop d;
 	if (d.chosen)
 		return d;
 	d.chosen = true;
-	if (!IsSet("WAYLAND_DISPLAY") && !IsSet("SWAYSOCK"))
+	if (!session::IsWaylandSession())
 		return d;
-	const LibraryHandle library = LoadLibraryByName(VORLIX_WAYLAND_LIBRARY);
-	using Entry = const wayland::DesktopApi *(*)();
-	const auto entry =
-		library ? reinterpret_cast<Entry>(LibrarySymbol(library, "VorlixWaylandDesktop"))
-			: nullptr;
-	if (!entry) {
-		d.no_wayland = VORLIX_WAYLAND_LIBRARY " could not be loaded";
-		return d;
-	}
-	const wayland::DesktopApi *api = entry();
-	if (api->start_foreground(&d.no_wayland))
+	const wayland::DesktopApi *api = session::LoadWaylandDesktop(&d.no_wayland);
+	if (api && api->start_foreground(&d.no_wayland))
 		d.api = api;
 	return d;
 }

@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/linux-session.h"
 #include "platform/wayland/wayland-desktop.h"
 
 namespace platform::wayland {
@@ -33,7 +34,10 @@ std::unique_ptr<ForegroundSource> StartGnomeShell(std::string *why);
 std::unique_ptr<InputSource> StartMutterIdleMonitor(std::string *why);
 std::unique_ptr<InputSource> StartIdleProtocols(std::string *why);
 
-// The tick of CLOCK_BOOTTIME in milliseconds, the program's own clock.
-int64_t TickNow();
+// The program's own clock, which every last-input time is read on.
+inline int64_t TickNow()
+{
+	return session::BootTickMilliseconds();
+}
 
 } // namespace platform::wayland
