@@ -42,7 +42,7 @@
 #include <xcb/xcb.h>
 #include <xcb/xinput.h>
 
-#include "platform/wayland/wayland-desktop.h"
+#include "platform/linux-session.h"
 
 namespace {
 
@@ -59,14 +59,11 @@ struct Hook {
 Hook *hook = nullptr;
 const platform::wayland::DesktopApi *wayland = nullptr; // while it tells the input
 
-// The program's tick counter (platform::TickCount64) reads the same clock
-// with the same formula; the two values are compared with each other. The
-// boot-time clock goes on while the machine sleeps, as GetTickCount64 does.
+// The program's tick counter (platform::TickCount64) reads this clock too;
+// the two values are compared with each other.
 int64_t TickNow()
 {
-	struct timespec now;
-	clock_gettime(CLOCK_BOOTTIME, &now);
-	return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+	return platform::session::BootTickMilliseconds();
 }
 
 xcb_window_t DefaultRoot(xcb_connection_t *conn, int screen)
@@ -267,31 +264,16 @@ void LogWarning(const char *text)
 }
 
 // The Wayland desktop's sources, in a Wayland session; nullptr elsewhere or
-// when the library beside this one cannot be loaded (said in the log).
+// when the module beside this library cannot be loaded (said in the log).
 const platform::wayland::DesktopApi *WaylandDesktop()
 {
-	const char *display = std::getenv("WAYLAND_DISPLAY");
-	if (!display || !*display)
+	if (!platform::session::IsWaylandSession())
 		return nullptr;
-	Dl_info self{};
-	std::string path = VORLIX_WAYLAND_LIBRARY;
-	if (dladdr(reinterpret_cast<void *>(&WaylandDesktop), &self) && self.dli_fname) {
-		const std::string file = self.dli_fname;
-		const size_t slash = file.rfind('/');
-		if (slash != std::string::npos)
-			path = file.substr(0, slash + 1) + path;
-	}
-	// Never unloaded: its thread may outlive an unload of this library.
-	void *library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
-	using Entry = const platform::wayland::DesktopApi *(*)();
-	const auto entry =
-		library ? reinterpret_cast<Entry>(dlsym(library, "VorlixWaylandDesktop")) : nullptr;
-	if (!entry) {
-		Log(LOG_WARNING, "SetVorlixHook: " + path + " could not be loaded: " +
-					 (library ? "no VorlixWaylandDesktop" : dlerror()));
-		return nullptr;
-	}
-	return entry();
+	std::string why;
+	const platform::wayland::DesktopApi *api = platform::session::LoadWaylandDesktop(&why);
+	if (!api)
+		Log(LOG_WARNING, "SetVorlixHook: " + why);
+	return api;
 }
 
 // True when the Wayland desktop tells the input from now on.

@@ -1,6 +1,6 @@
 // The window layer on Linux: which source tells the window in front is
-// chosen once, at the first question. In a Wayland session (WAYLAND_DISPLAY
-// or SWAYSOCK set) libvorlix-wayland.so is loaded and asked for the
+// chosen once, at the first question. In a Wayland session
+// (session::IsWaylandSession) libvorlix-wayland.so is loaded and asked for the
 // desktop's own source: sway's IPC socket, KWin through a script, GNOME
 // Shell through our extension, the compositor's foreign-toplevel list.
 // Otherwise, or when it has none, the X server (x11/) answers: an X11
@@ -16,9 +16,9 @@
 #include <string>
 
 #include "platform/app-process.h"
+#include "platform/linux-session.h"
 #include "platform/platform.h"
 #include "platform/utf16-text.h"
-#include "platform/wayland/wayland-desktop.h"
 #include "platform/x11/x11-windows.h"
 
 namespace platform {
@@ -51,31 +51,16 @@ struct Desktop {
 	bool x_same = false;
 };
 
-bool IsSet(const char *name)
-{
-	const char *value = std::getenv(name);
-	return value && *value;
-}
-
 Desktop &Chosen()
 {
 	static Desktop d;
 	if (d.chosen)
 		return d;
 	d.chosen = true;
-	if (!IsSet("WAYLAND_DISPLAY") && !IsSet("SWAYSOCK"))
+	if (!session::IsWaylandSession())
 		return d;
-	const LibraryHandle library = LoadLibraryByName(VORLIX_WAYLAND_LIBRARY);
-	using Entry = const wayland::DesktopApi *(*)();
-	const auto entry =
-		library ? reinterpret_cast<Entry>(LibrarySymbol(library, "VorlixWaylandDesktop"))
-			: nullptr;
-	if (!entry) {
-		d.no_wayland = VORLIX_WAYLAND_LIBRARY " could not be loaded";
-		return d;
-	}
-	const wayland::DesktopApi *api = entry();
-	if (api->start_foreground(&d.no_wayland))
+	const wayland::DesktopApi *api = session::LoadWaylandDesktop(&d.no_wayland);
+	if (api && api->start_foreground(&d.no_wayland))
 		d.api = api;
 	return d;
 }
@@ -109,7 +94,8 @@ bool XTitleIs(WindowHandle window, const std::string &title)
 // front is kept current from its events.
 bool InFrontThroughXWayland(Desktop &d)
 {
-	if (!IsSet("DISPLAY"))
+	const char *display = std::getenv("DISPLAY");
+	if (!display || !*display)
 		return false;
 	if (d.focused.id != d.x_asked_for) {
 		d.x_asked_for = d.focused.id;

@@ -1,6 +1,7 @@
 // Clocks, files, the process snapshot (from /proc), debugger output and
 // run-time library loading on Linux. The windows are in x11/.
 #include "platform/platform.h"
+#include "platform/linux-session.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -30,10 +31,7 @@ namespace platform {
 // fall behind by the sleep. The hook library reads the same clock.
 uint64_t backend::TickCount64()
 {
-	struct timespec now;
-	clock_gettime(CLOCK_BOOTTIME, &now);
-	return static_cast<uint64_t>(now.tv_sec) * 1000u +
-	       static_cast<uint64_t>(now.tv_nsec) / 1000000u;
+	return static_cast<uint64_t>(session::BootTickMilliseconds());
 }
 
 int64_t WallClockSeconds()

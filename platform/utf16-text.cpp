@@ -6,11 +6,19 @@ namespace {
 
 constexpr char32_t kReplacement = 0xFFFD;
 
-// Decodes one scalar value at utf8[i] and advances i past it. A malformed
-// sequence yields one U+FFFD for its longest valid beginning (the practice
-// of the Unicode standard, chapter 3, "maximal subpart"), so the next
-// valid character is never swallowed.
-char32_t DecodeOne(std::string_view utf8, size_t &i)
+bool IsHighSurrogate(char16_t unit)
+{
+	return unit >= 0xD800 && unit <= 0xDBFF;
+}
+
+bool IsLowSurrogate(char16_t unit)
+{
+	return unit >= 0xDC00 && unit <= 0xDFFF;
+}
+
+} // namespace
+
+char32_t DecodeUtf8(std::string_view utf8, size_t &i)
 {
 	const unsigned char lead = static_cast<unsigned char>(utf8[i]);
 	if (lead < 0x80) {
@@ -32,7 +40,7 @@ char32_t DecodeOne(std::string_view utf8, size_t &i)
 		high = lead == 0xF4 ? 0x8F : 0xBF; // nothing above U+10FFFF
 	} else {
 		++i;
-		return kReplacement;
+		return kNotUtf8;
 	}
 	size_t taken = 1;
 	for (; taken <= extra && i + taken < utf8.size(); ++taken) {
@@ -43,20 +51,8 @@ char32_t DecodeOne(std::string_view utf8, size_t &i)
 		value = (value << 6) | (next & 0x3F);
 	}
 	i += taken;
-	return taken == extra + 1 ? value : kReplacement;
+	return taken == extra + 1 ? value : kNotUtf8;
 }
-
-bool IsHighSurrogate(char16_t unit)
-{
-	return unit >= 0xD800 && unit <= 0xDBFF;
-}
-
-bool IsLowSurrogate(char16_t unit)
-{
-	return unit >= 0xDC00 && unit <= 0xDFFF;
-}
-
-} // namespace
 
 void AppendUtf8(std::string &out, char32_t c)
 {
@@ -82,7 +78,9 @@ std::u16string Utf8ToUtf16(std::string_view utf8)
 	std::u16string out;
 	out.reserve(utf8.size());
 	for (size_t i = 0; i < utf8.size();) {
-		const char32_t c = DecodeOne(utf8, i);
+		char32_t c = DecodeUtf8(utf8, i);
+		if (c == kNotUtf8)
+			c = kReplacement;
 		if (c < 0x10000) {
 			out += static_cast<char16_t>(c);
 		} else {

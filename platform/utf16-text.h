@@ -7,6 +7,18 @@
 
 namespace platform::text {
 
+// What DecodeUtf8 gives for a malformed sequence.
+constexpr char32_t kNotUtf8 = 0xFFFFFFFF;
+
+// The one UTF-8 decoder of the project: the scalar value at utf8[i], moving
+// i past it. A malformed sequence (stray continuation byte, overlong form,
+// surrogate, beyond U+10FFFF, cut short) gives kNotUtf8 and moves i past its
+// longest valid beginning, at least one byte (the Unicode standard's
+// "maximal subpart"), so the next valid character is never swallowed. The
+// caller decides what bad bytes become: U+FFFD each, or Latin-1 characters.
+// i must be below utf8.size().
+char32_t DecodeUtf8(std::string_view utf8, size_t &i);
+
 std::u16string Utf8ToUtf16(std::string_view utf8);
 
 // Lone surrogates become U+FFFD.

@@ -9,55 +9,12 @@ namespace {
 
 constexpr uint32_t kReplacement = 0xFFFD;
 
-struct Utf8Lead {
-	int extra;
-	uint32_t bits;
-	uint32_t minimum;
-};
-
-bool DecodeLead(unsigned char lead, Utf8Lead &info)
-{
-	if (lead >= 0xC2 && lead <= 0xDF)
-		info = {1, lead & 0x1Fu, 0x80};
-	else if (lead >= 0xE0 && lead <= 0xEF)
-		info = {2, lead & 0x0Fu, 0x800};
-	else if (lead >= 0xF0 && lead <= 0xF4)
-		info = {3, lead & 0x07u, 0x10000};
-	else
-		return false;
-	return true;
-}
-
-// The code point at `pos`, moving past it. An invalid sequence (stray or
-// missing continuation byte, overlong form, surrogate, beyond U+10FFFF)
-// gives U+FFFD and moves past one byte.
+// The code point at `pos`, moving past it; U+FFFD for each malformed
+// sequence.
 uint32_t NextCodePoint(const std::string &text, size_t &pos)
 {
-	const unsigned char lead = static_cast<unsigned char>(text[pos]);
-	Utf8Lead info;
-	if (lead < 0x80 || !DecodeLead(lead, info)) {
-		++pos;
-		return lead < 0x80 ? lead : kReplacement;
-	}
-	if (pos + info.extra >= text.size()) {
-		++pos;
-		return kReplacement;
-	}
-	uint32_t cp = info.bits;
-	for (int i = 1; i <= info.extra; ++i) {
-		const unsigned char c = static_cast<unsigned char>(text[pos + i]);
-		if ((c & 0xC0) != 0x80) {
-			++pos;
-			return kReplacement;
-		}
-		cp = (cp << 6) | (c & 0x3Fu);
-	}
-	if (cp < info.minimum || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
-		++pos;
-		return kReplacement;
-	}
-	pos += info.extra + 1;
-	return cp;
+	const char32_t cp = platform::text::DecodeUtf8(text, pos);
+	return cp == platform::text::kNotUtf8 ? kReplacement : cp;
 }
 
 void AppendJsonUnit(std::string &out, uint32_t unit)

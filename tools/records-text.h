@@ -5,7 +5,8 @@
 #include <cstddef>
 #include <string>
 
-// Appends `text` with every invalid UTF-8 sequence replaced by U+FFFD.
+// Appends `text` with every invalid UTF-8 sequence replaced by U+FFFD (one
+// for each maximal subpart, as platform::text::DecodeUtf8 finds them).
 void AppendValidUtf8(std::string &out, const std::string &text);
 
 // Appends `text` as a JSON string literal, quotes included, in ASCII only:

@@ -1,18 +1,9 @@
 // libvorlix-wayland.so's one export: the table through which the program's
 // window layer and the input hook reach the Wayland desktop's sources.
 // Both call it from the program's main thread.
-#include <ctime>
-
 #include "platform/wayland/sources.h"
 
 namespace platform::wayland {
-
-int64_t TickNow()
-{
-	struct timespec now;
-	clock_gettime(CLOCK_BOOTTIME, &now);
-	return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
-}
 
 namespace {
 

@@ -14,6 +14,7 @@
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusReply>
+#include <QDBusVariant>
 
 namespace platform::wayland {
 
@@ -25,13 +26,40 @@ const char kExtensionPath[] = "/org/vorlix/Monitor/Foreground";
 const char kExtensionInterface[] = "org.vorlix.Monitor.Foreground1";
 
 const char kSourceExtension[] = "GNOME Shell, through the vorlix-monitor extension";
-const char kSourceNoExtension[] =
-	"GNOME Shell without the vorlix-monitor extension (only windows through XWayland "
-	"are seen: run scripts/install-gnome-extension, then log in again)";
+
+QString ShellVersion(const QDBusConnection &bus)
+{
+	QDBusMessage get = QDBusMessage::createMethodCall(
+		kShell, "/org/gnome/Shell", "org.freedesktop.DBus.Properties", "Get");
+	get << QString(kShell) << QString("ShellVersion");
+	const QDBusReply<QDBusVariant> reply = bus.call(get, QDBus::Block, 2000);
+	return reply.isValid() ? reply.value().variant().toString() : QString();
+}
+
+// What the log says while the extension does not answer: on the versions
+// it is made for, how to install the form that version loads (one left
+// from before an upgrade to GNOME 45 or later is "out of date" there).
+std::string NoExtensionWords(const QString &shell_version)
+{
+	const int major = shell_version.section('.', 0, 0).toInt();
+	const std::string shell =
+		major > 0 ? "GNOME Shell " + std::to_string(major) : std::string("GNOME Shell");
+	if (major > 0 && (major < 43 || major > 50))
+		return shell + " without the vorlix-monitor extension, which is made for GNOME "
+			       "Shell 43 to 50 (only windows through XWayland are seen)";
+	const char *form = major >= 45 ? ", which installs the form GNOME Shell 45 and later load"
+				       : "";
+	return shell + " without the vorlix-monitor extension (only windows through XWayland "
+		       "are seen: run scripts/install-gnome-extension" + form +
+	       ", then log in again)";
+}
 
 } // namespace
 
-GnomeShellSource::GnomeShellSource(const QDBusConnection &bus) : bus_(bus) {}
+GnomeShellSource::GnomeShellSource(const QDBusConnection &bus)
+	: bus_(bus), no_extension_(NoExtensionWords(ShellVersion(bus)))
+{
+}
 
 bool GnomeShellSource::Start()
 {
@@ -82,7 +110,7 @@ Answer GnomeShellSource::Foreground(FocusedWindow *window)
 
 const char *GnomeShellSource::Source() const
 {
-	return running_ ? kSourceExtension : kSourceNoExtension;
+	return running_ ? kSourceExtension : no_extension_.c_str();
 }
 
 std::unique_ptr<ForegroundSource> StartGnomeShell(std::string *why)

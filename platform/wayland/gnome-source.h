@@ -5,6 +5,7 @@
 #include <QDBusServiceWatcher>
 #include <QObject>
 #include <QString>
+#include <string>
 
 #include "platform/wayland/sources.h"
 
@@ -26,6 +27,7 @@ private:
 
 	QDBusConnection bus_;
 	QDBusServiceWatcher *watcher_ = nullptr;
+	std::string no_extension_; // the source's words while the extension does not answer
 	bool running_ = false; // the extension answers
 	FocusedWindow focused_;
 };

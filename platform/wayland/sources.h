@@ -9,6 +9,7 @@
 
 #include <QByteArray>
 
+#include "platform/linux-session.h"
 #include "platform/wayland/wayland-desktop.h"
 
 namespace platform::wayland {
@@ -37,12 +38,15 @@ std::unique_ptr<ForegroundSource> StartForeignToplevel(std::string *why);
 std::unique_ptr<InputSource> StartMutterIdleMonitor(std::string *why);
 std::unique_ptr<InputSource> StartIdleProtocols(std::string *why);
 
-// `text` with each byte that starts no valid UTF-8 sequence taken for a
-// Latin-1 character: X programs name their windows in Latin-1 (WM_NAME),
-// which compositors pass on undecoded.
+// `text` with each byte of a malformed UTF-8 sequence taken for a Latin-1
+// character: X programs name their windows in Latin-1 (WM_NAME), which
+// compositors pass on undecoded.
 QByteArray RepairUtf8(const QByteArray &text);
 
-// The tick of CLOCK_BOOTTIME in milliseconds, the program's own clock.
-int64_t TickNow();
+// The program's own clock, which every last-input time is read on.
+inline int64_t TickNow()
+{
+	return session::BootTickMilliseconds();
+}
 
 } // namespace platform::wayland

@@ -5,6 +5,11 @@
 // arrived: a tick with nothing new costs one read that finds nothing.
 #include "platform/wayland/sources.h"
 
+#include <string>
+#include <string_view>
+
+#include "platform/utf16-text.h"
+
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -116,39 +121,25 @@ bool Receive(int fd, uint32_t *type, QByteArray *payload)
 
 // sway passes an X window's WM_NAME through as it is, which ICCCM puts in
 // Latin-1: its tree then is no valid UTF-8, and a JSON parser refuses the
-// whole of it. Each byte that starts no valid UTF-8 sequence is taken for
-// a Latin-1 character.
+// whole of it. Each byte of a malformed sequence is taken for a Latin-1
+// character.
 QByteArray RepairUtf8(const QByteArray &text)
 {
+	const std::string_view bytes(text.constData(), static_cast<size_t>(text.size()));
 	QByteArray out;
-	const auto *p = reinterpret_cast<const unsigned char *>(text.constData());
-	const auto *end = p + text.size();
 	bool repaired = false;
 	out.reserve(text.size());
-	while (p < end) {
-		const unsigned char c = *p;
-		int length = c < 0x80 ? 1 : (c & 0xE0) == 0xC0 ? 2 : (c & 0xF0) == 0xE0 ? 3
-				: (c & 0xF8) == 0xF0 ? 4 : 0;
-		if (length > end - p)
-			length = 0;
-		for (int i = 1; i < length; ++i)
-			if ((p[i] & 0xC0) != 0x80)
-				length = 0;
-		// Overlong forms, surrogates and code points beyond U+10FFFF.
-		if ((length == 2 && c < 0xC2) ||
-		    (length == 3 && ((c == 0xE0 && p[1] < 0xA0) || (c == 0xED && p[1] >= 0xA0))) ||
-		    (length == 4 && ((c == 0xF0 && p[1] < 0x90) || c > 0xF4 ||
-				     (c == 0xF4 && p[1] >= 0x90))))
-			length = 0;
-		if (length == 0) {
-			out.append(static_cast<char>(0xC0 | (c >> 6)));
-			out.append(static_cast<char>(0x80 | (c & 0x3F)));
-			repaired = true;
-			++p;
+	for (size_t i = 0; i < bytes.size();) {
+		const size_t start = i;
+		if (text::DecodeUtf8(bytes, i) != text::kNotUtf8) {
+			out.append(bytes.data() + start, static_cast<int>(i - start));
 			continue;
 		}
-		out.append(reinterpret_cast<const char *>(p), length);
-		p += length;
+		std::string latin1;
+		for (size_t j = start; j < i; ++j)
+			text::AppendUtf8(latin1, static_cast<unsigned char>(bytes[j]));
+		out.append(latin1.data(), static_cast<int>(latin1.size()));
+		repaired = true;
 	}
 	return repaired ? out : text;
 }

@@ -40,7 +40,9 @@ TEST(RecordsText, JsonEscapingMatchesPythonForValidText)
 		EXPECT_EQ(expected[i], Json(inputs[i])) << "input " << i;
 }
 
-TEST(RecordsText, InvalidUtf8BecomesReplacementCharacterPerByte)
+// One U+FFFD for each maximal subpart (the Unicode standard's Table 3-8):
+// a sequence cut short is one, a byte that no sequence can hold is one.
+TEST(RecordsText, InvalidUtf8BecomesOneReplacementCharacterPerMaximalSubpart)
 {
 	const struct {
 		std::string input;
@@ -48,7 +50,8 @@ TEST(RecordsText, InvalidUtf8BecomesReplacementCharacterPerByte)
 	} cases[] = {
 		{"a\xff", "\"a\\ufffd\""},
 		{"cut \xc3", "\"cut \\ufffd\""},
-		{"\xe2\x82", "\"\\ufffd\\ufffd\""},
+		{"\xe2\x82", "\"\\ufffd\""},
+		{"\xe2\x82x", "\"\\ufffdx\""},
 		{"surrogate \xed\xa0\x80", "\"surrogate \\ufffd\\ufffd\\ufffd\""},
 		{"overlong \xc0\xaf", "\"overlong \\ufffd\\ufffd\""},
 		{"\xf4\x90\x80\x80", "\"\\ufffd\\ufffd\\ufffd\\ufffd\""},

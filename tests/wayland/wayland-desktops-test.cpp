@@ -57,6 +57,18 @@ struct TerminalInFront {
 	}
 };
 
+// The foreign-toplevel list's windows, activated as a taskbar does.
+std::string Toplevels(const std::string &arguments)
+{
+	return Shell(ShellQuote(BinPath("vorlix-toplevels")) + " " + arguments + " 2>&1");
+}
+
+bool Listed(const std::string &title)
+{
+	return WaitFor(
+		[&] { return Toplevels("list").find("\t" + title + "\t") != std::string::npos; });
+}
+
 } // namespace
 
 // sway: a native window (foot), then an X one through XWayland (xterm),
@@ -119,18 +131,6 @@ TEST(Wayland, SwayRowsNameNativeAndXWaylandWindowsAndKeysMoveTheLastInput)
 		saw_xterm |= is_xterm;
 	}
 	EXPECT_TRUE(saw_foot && saw_xterm);
-}
-
-// The foreign-toplevel list's windows, activated as a taskbar does.
-std::string Toplevels(const std::string &arguments)
-{
-	return Shell(ShellQuote(BinPath("vorlix-toplevels")) + " " + arguments + " 2>&1");
-}
-
-bool Listed(const std::string &title)
-{
-	return WaitFor(
-		[&] { return Toplevels("list").find("\t" + title + "\t") != std::string::npos; });
 }
 
 // labwc, wayfire, and sway with its IPC socket left out: the window in front
@@ -203,6 +203,23 @@ TEST(Wayland, ForeignToplevelListNamesTheActivatedWindow)
 	}
 }
 
+// sway's socket alone (WAYLAND_DISPLAY not passed on) still makes a Wayland
+// session, for the windows and the input alike: the input hook asks the
+// desktop too, and says why it hears nothing from it.
+TEST(Wayland, SwaySocketAloneMakesAWaylandSessionForWindowsAndInput)
+{
+	Background foot("foot --app-id vorlix-foot sleep 600");
+	MonitorProcess monitor;
+	monitor.launcher = {"env", "-u", "WAYLAND_DISPLAY"};
+	monitor.Start(MonitorProcess::Arguments({"--check_interval", "1"}));
+	EXPECT_TRUE(monitor.WaitForLog("foreground window from the window manager's IPC socket"))
+		<< monitor.Log();
+	EXPECT_TRUE(monitor.WaitForLog("SetVorlixHook: this Wayland desktop tells no input ("))
+		<< monitor.Log();
+	monitor.Signal(SIGINT);
+	ASSERT_EQ(monitor.Wait(), 0);
+}
+
 // KDE Plasma: KWin gives no window list; the script the program loads into
 // it tells the native window in front. The script is gone after the stop.
 TEST(Wayland, KWinRowsNameTheNativeWindowInFront)
@@ -270,4 +287,35 @@ TEST(Wayland, GnomeShellRowsNameTheNativeWindowAndTheIdleTime)
 		EXPECT_LE(std::stoll(row.active_tm), row.check_tm);
 	}
 	EXPECT_GE(rows.back().check_tm - rows.front().check_tm, 3);
+}
+
+// GNOME without the extension (here turned off by the user): the log tells
+// what to do on the shell's own version, and the native window in front
+// gives no row, the X server knowing none of it.
+TEST(Wayland, GnomeShellWithoutTheExtensionTellsWhatToDoOnItsVersion)
+{
+	const std::string version =
+		Shell("gnome-shell --version | grep -o '[0-9][0-9]*' | head -n 1 | tr -d '\\n'");
+	ASSERT_FALSE(version.empty());
+	Shell("gsettings set org.gnome.shell enabled-extensions '[]'");
+	ASSERT_TRUE(WaitFor([] {
+		return Shell("dbus-send --session --print-reply --dest=org.freedesktop.DBus / "
+			     "org.freedesktop.DBus.NameHasOwner string:org.vorlix.Monitor.Foreground")
+			       .find("boolean false") != std::string::npos;
+	})) << "the extension stays on the bus";
+
+	Background terminal("weston-terminal --shell=" + TitledShell("Weston 终端"));
+	MonitorProcess monitor;
+	monitor.Start(MonitorProcess::Arguments({"--check_interval", "1"}));
+	const std::string form =
+		std::stoi(version) >= 45 ? ", which installs the form GNOME Shell 45 and later load" : "";
+	EXPECT_TRUE(monitor.WaitForLog("foreground window from GNOME Shell " + version +
+				       " without the vorlix-monitor extension (only windows through "
+				       "XWayland are seen: run scripts/install-gnome-extension" +
+				       form + ", then log in again)"))
+		<< monitor.Log();
+	sleep(3);
+	monitor.Signal(SIGINT);
+	ASSERT_EQ(monitor.Wait(), 0);
+	EXPECT_TRUE(monitor.Rows().empty()) << monitor.Rows().front().title;
 }

@@ -1,12 +1,16 @@
-// Tells vorlix-monitor which window has the focus: its id (mutter's stable
-// sequence number), title and process id, and nothing else. The program
-// asks once (Get) and then follows the Changed signal, sent when the focus
-// moves and when the focused window's title changes. It stays enabled on
-// the lock screen, where no window has the focus, so that a locked session
-// records nothing instead of the window below.
-'use strict';
-
-const { Gio, GLib } = imports.gi;
+// Tells vorlix-monitor which window has the focus: its id (a number mutter
+// never gives another window in the session), title and process id, and
+// nothing else. The program asks once (Get) and then follows the Changed
+// signal, sent when the focus moves and when the focused window's title
+// changes. It stays enabled on the lock screen, where no window has the
+// focus, so that a locked session records nothing instead of the window
+// below.
+//
+// The class is shared by both forms of the extension; scripts/install-
+// gnome-extension joins it with the form of the running GNOME Shell:
+// extension-43.js (43 and 44, a script of the imports system) or
+// extension-45.js (45 and later, an ES module), which bring Gio and GLib,
+// the window's id and the entry point the shell looks for.
 
 const BUS_NAME = 'org.vorlix.Monitor.Foreground';
 const OBJECT_PATH = '/org/vorlix/Monitor/Foreground';
@@ -26,6 +30,10 @@ const INTERFACE = `<node>
 </node>`;
 
 class Foreground {
+    constructor(windowId) {
+        this._windowId = windowId;
+    }
+
     enable() {
         this._window = null;
         this._titleHandler = 0;
@@ -71,15 +79,11 @@ class Foreground {
         const window = this._window;
         if (!window)
             return [0, '', 0];
-        return [window.get_stable_sequence(), window.get_title() || '',
+        return [this._windowId(window), window.get_title() || '',
             Math.max(window.get_pid(), 0)];
     }
 
     _changed() {
         this._object.emit_signal('Changed', new GLib.Variant('(tsu)', this._state()));
     }
-}
-
-function init() {
-    return new Foreground();
 }
