@@ -60,8 +60,12 @@ Desktop &Chosen()
 	if (!session::IsWaylandSession())
 		return d;
 	const wayland::DesktopApi *api = session::LoadWaylandDesktop(&d.no_wayland);
-	if (api && api->start_foreground(&d.no_wayland))
+	// Until its first answer the source holds no window: the X server is
+	// not asked (DesktopWindow comes before the first refresh of a tick).
+	if (api && api->start_foreground(&d.no_wayland)) {
 		d.api = api;
+		d.answer = Answer::Window;
+	}
 	return d;
 }
 

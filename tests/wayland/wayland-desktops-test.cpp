@@ -139,6 +139,7 @@ TEST(Wayland, SwayRowsNameNativeAndXWaylandWindowsAndKeysMoveTheLastInput)
 // key moves the last input; a switch there and back within a tick names
 // only the window in front at the tick; an X program through XWayland by
 // its own executable; a window closed while in front is named no more.
+// XWayland is not started for the program.
 TEST(Wayland, ForeignToplevelListNamesTheActivatedWindow)
 {
 	Background first("foot --title 'Foot 一' sleep 600");
@@ -154,6 +155,9 @@ TEST(Wayland, ForeignToplevelListNamesTheActivatedWindow)
 	ASSERT_TRUE(RowsWritten(monitor, 2));
 	for (const Row &row : monitor.Rows())
 		EXPECT_EQ(row.active_tm, "0") << "no input since the start";
+	// The compositors start XWayland for its first client: the program,
+	// with native windows only, is none.
+	EXPECT_EQ(Shell("pgrep -x Xwayland"), "");
 
 	const long long key_check = monitor.Rows().back().check_tm;
 	ASSERT_EQ(Shell("wtype a && echo typed"), "typed\n");
