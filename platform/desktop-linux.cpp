@@ -47,7 +47,6 @@ struct Desktop {
 	uint64_t x_asked_for = 0;
 	bool x_running = false;
 	WindowHandle x_window = 0;
-	std::string x_title_of;
 	bool x_same = false;
 };
 
@@ -93,27 +92,26 @@ bool XTitleIs(WindowHandle window, const std::string &title)
 // (_NET_ACTIVE_WINDOW), and that none is while a native window is, so the
 // X server's window in front with the same title is this window. X is
 // asked only once XWayland runs: a compositor that starts it on demand
-// would start it for the question. The answers are kept until the window
-// in front, the X server's or the title changes; the X server's window in
-// front is kept current from its events.
+// would start it for the question. The answer is kept until the window in
+// front or the X server's changes (a title that changes later is sent to
+// both on their own ways); the X server's window in front is kept current
+// from its events.
 bool InFrontThroughXWayland(Desktop &d)
 {
 	const char *display = std::getenv("DISPLAY");
 	if (!display || !*display)
 		return false;
-	if (d.focused.id != d.x_asked_for) {
+	const bool changed = d.focused.id != d.x_asked_for;
+	if (changed) {
 		d.x_asked_for = d.focused.id;
 		d.x_running = d.x_running || UserRunsProgram("Xwayland");
 	}
 	if (!d.x_running)
 		return false;
 	const WindowHandle x_window = x11::ForegroundWindow();
-	if (x_window == 0)
-		return false;
-	if (x_window != d.x_window || d.focused.title != d.x_title_of) {
+	if (changed || x_window != d.x_window) {
 		d.x_window = x_window;
-		d.x_title_of = d.focused.title;
-		d.x_same = XTitleIs(x_window, d.focused.title);
+		d.x_same = x_window != 0 && XTitleIs(x_window, d.focused.title);
 	}
 	return d.x_same;
 }
