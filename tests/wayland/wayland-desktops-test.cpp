@@ -4,9 +4,11 @@
 // the desktop itself tells it, and the last input comes from the desktop.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <csignal>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <unistd.h>
@@ -138,13 +140,14 @@ TEST(Wayland, SwayRowsNameNativeAndXWaylandWindowsAndKeysMoveTheLastInput)
 // windows of one program (foot, two processes) by executable and title; a
 // key moves the last input; a switch there and back within a tick names
 // only the window in front at the tick; an X program through XWayland by
-// its own executable; a window closed while in front is named no more.
-// XWayland is not started for the program.
+// its own executable; a window closed while in front is named no more,
+// and with no window left no row is written. XWayland is not started for
+// the program.
 TEST(Wayland, ForeignToplevelListNamesTheActivatedWindow)
 {
-	Background first("foot --title 'Foot 一' sleep 600");
+	auto first = std::make_unique<Background>("foot --title 'Foot 一' sleep 600");
 	ASSERT_TRUE(Listed("Foot 一")) << Toplevels("list");
-	Background second("foot --title 'Foot 二' sleep 600");
+	auto second = std::make_unique<Background>("foot --title 'Foot 二' sleep 600");
 	ASSERT_TRUE(Listed("Foot 二")) << Toplevels("list");
 	ASSERT_EQ(Toplevels("activate 'Foot 一'"), "");
 
@@ -189,6 +192,14 @@ TEST(Wayland, ForeignToplevelListNamesTheActivatedWindow)
 	})) << monitor.Log();
 	const size_t closed = monitor.Rows().size();
 	ASSERT_TRUE(RowsWritten(monitor, closed + 2));
+
+	// No window left, none activated: no row (one may be on its way).
+	first.reset();
+	second.reset();
+	ASSERT_TRUE(WaitFor([] { return Toplevels("list").empty(); })) << Toplevels("list");
+	const size_t none = monitor.Rows().size();
+	std::this_thread::sleep_for(std::chrono::seconds(3));
+	EXPECT_LE(monitor.Rows().size(), none + 1);
 
 	monitor.Signal(SIGINT);
 	ASSERT_EQ(monitor.Wait(), 0);
