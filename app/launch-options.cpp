@@ -31,6 +31,7 @@ enum class Option {
 	LogDir,
 	LandingServerTime,
 	CheckInterval,
+	CipherKeyFile,
 	None
 };
 
@@ -39,8 +40,8 @@ Option Match(const char *arg)
 	static const char *const names[] = {
 		"--user_id",    "--member_id", "--cipher_key",
 		"--record_dir", "--log_dir",   "--landing_server_time",
-		"--check_interval"};
-	for (int i = 0; i < 7; ++i)
+		"--check_interval", "--cipher_key_file"};
+	for (int i = 0; i < 8; ++i)
 		if (std::strcmp(arg, names[i]) == 0)
 			return static_cast<Option>(i);
 	return Option::None;
@@ -73,6 +74,10 @@ void Store(ScannedOptions &scan, Option option, const char *value)
 		break;
 	case Option::CheckInterval:
 		scan.check_interval = ParseInt32(value);
+		break;
+	case Option::CipherKeyFile:
+		scan.cipher_key_file = value;
+		scan.has_cipher_key_file = true;
 		break;
 	case Option::None:
 		break;

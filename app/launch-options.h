@@ -24,6 +24,10 @@ struct ScannedOptions {
 	int64_t landing_server_time = 0;
 	bool has_log_dir = false, has_cipher_key = false, has_record_dir = false;
 	std::string log_dir, cipher_key, record_dir;
+	// --cipher_key_file: the key read from a private file ("-": standard
+	// input) instead of the command line, where every user can see it.
+	bool has_cipher_key_file = false;
+	std::string cipher_key_file;
 	std::vector<int> key_positions; // argv indices taken as a cipher key
 };
 

@@ -15,8 +15,10 @@ public:
 	MonitorApp(int &argc, char **argv);
 	~MonitorApp() override;
 
-	// Takes the lock "lockfile.lock" in the program's directory, creates,
-	// configures and starts the monitor. False on any failure (logged).
+	// Takes the lock "lockfile.lock" in the program's directory (where that
+	// cannot be written, a lock of the user's own in the runtime folder),
+	// creates, configures and starts the monitor. False on any failure
+	// (logged).
 	bool startMonitor(LaunchOptions options);
 
 public slots:

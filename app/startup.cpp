@@ -14,21 +14,68 @@
 
 namespace {
 
-[[noreturn]] void FailStartup(const char *message)
+[[noreturn]] void FailStartup(const std::string &message)
 {
-	blog(LOG_ERROR, "%s", message);
+	blog(LOG_ERROR, "%s", message.c_str());
 	RestoreConsoleHandler();
 	std::exit(-1);
 }
 
-void CheckOptions(const ScannedOptions &scan)
+// A key file holds 16 bytes; anything longer is read only this far, enough
+// to be told apart from a key.
+constexpr size_t kKeyFileLimit = 4096;
+
+bool ReadStandardInput(std::string &content, std::string &error)
+{
+	content.clear();
+	char buffer[512];
+	size_t n;
+	while (content.size() < kKeyFileLimit &&
+	       (n = std::fread(buffer, 1, sizeof(buffer), stdin)) > 0)
+		content.append(buffer, n);
+	if (std::ferror(stdin))
+		error = "standard input cannot be read";
+	return error.empty();
+}
+
+// The key from --cipher_key, or from the file that --cipher_key_file names
+// ("-": standard input), less one line break at its end (as an editor or
+// echo leaves one). A file that cannot be used ends start-up.
+std::string CipherKey(const ScannedOptions &scan, const std::string &key_file)
+{
+	if (!scan.has_cipher_key_file)
+		return scan.cipher_key;
+	if (scan.has_cipher_key)
+		FailStartup("give the cipher key once: --cipher_key or "
+			    "--cipher_key_file, not both");
+	std::string key, error;
+	const bool read = key_file == "-"
+				  ? ReadStandardInput(key, error)
+				  : platform::ReadPrivateFile(key_file.c_str(),
+							      kKeyFileLimit, key,
+							      error);
+	if (!read)
+		FailStartup("cipher key file " + key_file +
+			    " cannot be used: " + error);
+	if (!key.empty() && key.back() == '\n') {
+		key.pop_back();
+		if (!key.empty() && key.back() == '\r')
+			key.pop_back();
+	}
+	return key;
+}
+
+// Ends start-up on the first failed check; returns the key.
+std::string CheckOptions(const ScannedOptions &scan, const ScannedOptions &named)
 {
 	if (scan.user_id == 0 || scan.member_id < 0)
 		FailStartup("init user info error!");
-	if (!scan.has_cipher_key || scan.cipher_key.size() != 16)
+	const std::string key = CipherKey(scan, named.cipher_key_file);
+	if (key.size() != 16)
 		FailStartup("invalid cipher key!");
 	if (!scan.has_record_dir || scan.record_dir.size() < 2)
 		FailStartup("init record_dir error!");
+	return key;
 }
 
 LaunchOptions MakeLaunchOptions(const ScannedOptions &scan)
@@ -41,7 +88,6 @@ LaunchOptions MakeLaunchOptions(const ScannedOptions &scan)
 	options.landing_server_time =
 		scan.landing_server_time > 0 ? scan.landing_server_time : 0;
 	options.record_dir = scan.record_dir;
-	options.cipher_key = scan.cipher_key;
 	return options;
 }
 
@@ -88,11 +134,12 @@ int VorlixMain(int argc, char **argv)
 	std::fstream log_stream;
 	OpenLogFile(log_stream, named.log_dir);
 
-	CheckOptions(scan);
+	const std::string key = CheckOptions(scan, named);
 	blog(LOG_INFO, "Command Line Arguments: %s",
 	     CommandLineEcho(argc, text_argv.data(), named).c_str());
 
 	LaunchOptions options = MakeLaunchOptions(scan);
 	options.record_dir = named.record_dir;
+	options.cipher_key = key;
 	return RunApplication(argc, argv, options, log_stream);
 }

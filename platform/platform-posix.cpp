@@ -133,6 +133,69 @@ std::string SystemErrorText(int code)
 	return std::strerror(code);
 }
 
+namespace {
+
+// Checked on the open file, so that the file read is the file checked.
+bool PrivateFileRefused(int fd, std::string &error)
+{
+	struct stat info;
+	if (fstat(fd, &info) != 0) {
+		error = std::strerror(errno);
+		return true;
+	}
+	if (!S_ISREG(info.st_mode)) {
+		error = "not a regular file";
+		return true;
+	}
+	if ((info.st_mode & 077) != 0) {
+		char mode[8];
+		std::snprintf(mode, sizeof(mode), "%04o",
+			      static_cast<unsigned>(info.st_mode & 07777));
+		error = std::string("permissions ") + mode +
+			" are too open: group and others must have no access "
+			"(chmod 600)";
+		return true;
+	}
+	return false;
+}
+
+} // namespace
+
+bool ReadPrivateFile(const char *path, size_t limit, std::string &content,
+		     std::string &error)
+{
+	// O_NONBLOCK: opening a FIFO must not wait for a writer.
+	const int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+	if (fd < 0) {
+		error = std::strerror(errno);
+		return false;
+	}
+	bool ok = !PrivateFileRefused(fd, error);
+	content.clear();
+	while (ok && content.size() < limit) {
+		char buffer[512];
+		const size_t want = std::min(sizeof(buffer), limit - content.size());
+		const ssize_t n = ::read(fd, buffer, want);
+		if (n < 0 && errno == EINTR)
+			continue;
+		if (n < 0) {
+			error = std::strerror(errno);
+			ok = false;
+		}
+		if (n <= 0)
+			break;
+		content.append(buffer, static_cast<size_t>(n));
+	}
+	::close(fd);
+	return ok;
+}
+
+std::string UserRuntimeDirectory()
+{
+	const char *dir = std::getenv("XDG_RUNTIME_DIR");
+	return dir ? dir : "";
+}
+
 std::string SqliteFullPath(const std::string &path)
 {
 	if (char *resolved = realpath(path.c_str(), nullptr)) {

@@ -247,6 +247,35 @@ std::string SystemErrorText(int code)
 	return utf8;
 }
 
+bool ReadPrivateFile(const char *path, size_t limit, std::string &content,
+		     std::string &error)
+{
+	std::wstring wide;
+	if (!WidePath(path, wide)) {
+		error = "the name is not UTF-8";
+		return false;
+	}
+	const HANDLE file = CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+					OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+	if (file == INVALID_HANDLE_VALUE) {
+		error = SystemErrorText(static_cast<int>(GetLastError()));
+		return false;
+	}
+	content.assign(limit, '\0');
+	DWORD done = 0;
+	const BOOL ok = ReadFile(file, &content[0], static_cast<DWORD>(limit), &done, nullptr);
+	if (!ok)
+		error = SystemErrorText(static_cast<int>(GetLastError()));
+	content.resize(ok ? done : 0);
+	CloseHandle(file);
+	return ok != FALSE;
+}
+
+std::string UserRuntimeDirectory()
+{
+	return std::string();
+}
+
 std::string SqliteFullPath(const std::string &path)
 {
 	std::wstring wide;

@@ -83,6 +83,20 @@ void ReleaseFileLock(FileLock *lock);
 // The OS's words for an error code of LockFailure, in UTF-8.
 std::string SystemErrorText(int code);
 
+// Reads the first `limit` bytes at most of the file at the UTF-8 `path`,
+// a secret of its owner's (a key). On POSIX it must be a regular file that
+// neither its group nor others may access in any way (mode 0600 or
+// stricter), as ssh asks of a private key: else nothing is read. On Windows
+// the file is read as it is (the profile folder's access rights keep it
+// private). False with the reason in `error`.
+bool ReadPrivateFile(const char *path, size_t limit, std::string &content,
+		     std::string &error);
+
+// The user's own runtime folder ($XDG_RUNTIME_DIR: private to the user and
+// ended with the user's last session), "" when it is not set, and always on
+// Windows, which has none.
+std::string UserRuntimeDirectory();
+
 // ---- paths --------------------------------------------------------------
 
 // Whether libobs can find the user's application-data folder. On POSIX a

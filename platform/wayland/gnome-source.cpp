@@ -15,6 +15,10 @@
 #include <QDBusMessage>
 #include <QDBusReply>
 #include <QDBusVariant>
+#include <QFileInfo>
+#include <QStringList>
+
+#include <cstdlib>
 
 namespace platform::wayland {
 
@@ -36,9 +40,24 @@ QString ShellVersion(const QDBusConnection &bus)
 	return reply.isValid() ? reply.value().variant().toString() : QString();
 }
 
+// True when the extension is installed for every user (the Debian
+// package), in one of the system's data folders GNOME Shell reads.
+bool InstalledSystemWide()
+{
+	const char *dirs = std::getenv("XDG_DATA_DIRS");
+	const QString list = dirs && *dirs ? QString::fromLocal8Bit(dirs)
+					   : QStringLiteral("/usr/local/share:/usr/share");
+	for (const QString &dir : list.split(':', Qt::SkipEmptyParts))
+		if (QFileInfo::exists(dir + "/gnome-shell/extensions/vorlix-monitor@vorlix.org/"
+					    "metadata.json"))
+			return true;
+	return false;
+}
+
 // What the log says while the extension does not answer: on the versions
-// it is made for, how to install the form that version loads (one left
-// from before an upgrade to GNOME 45 or later is "out of date" there).
+// it is made for, how to get the form that version loads (one left from
+// before an upgrade to GNOME 45 or later is "out of date" there), or, when
+// the package has installed it for everyone, how to turn it on.
 std::string NoExtensionWords(const QString &shell_version)
 {
 	const int major = shell_version.section('.', 0, 0).toInt();
@@ -47,10 +66,14 @@ std::string NoExtensionWords(const QString &shell_version)
 	if (major > 0 && (major < 43 || major > 50))
 		return shell + " without the vorlix-monitor extension, which is made for GNOME "
 			       "Shell 43 to 50 (only windows through XWayland are seen)";
+	const std::string seen = " without the vorlix-monitor extension (only windows through "
+				 "XWayland are seen: ";
+	if (InstalledSystemWide())
+		return shell + seen + "turn it on with gnome-extensions enable "
+				      "vorlix-monitor@vorlix.org, then log in again)";
 	const char *form = major >= 45 ? ", which installs the form GNOME Shell 45 and later load"
 				       : "";
-	return shell + " without the vorlix-monitor extension (only windows through XWayland "
-		       "are seen: run scripts/install-gnome-extension" + form +
+	return shell + seen + "run scripts/install-gnome-extension" + form +
 	       ", then log in again)";
 }
 

@@ -4,6 +4,8 @@
 
 #include <regex>
 
+#include <sys/stat.h>
+
 #include "app/launch-options.h"
 #include "tests/support/test-support.h"
 
@@ -227,6 +229,81 @@ TEST(Startup, KeyNeverReachesTheLog)
 		EXPECT_NE(all.find("Command Line Arguments: "),
 			  std::string::npos);
 	}
+}
+
+// A key file is used only when nobody but its owner can reach it, as ssh
+// uses a private key; one line break at its end is an editor's.
+TEST(Startup, KeyFileMustBePrivateAndHoldSixteenBytes)
+{
+	const std::string refused =
+		" are too open: group and others must have no access (chmod 600)";
+	const struct {
+		const char *name;
+		const char *content; // nullptr: no file
+		mode_t mode;
+		std::string message; // "" : start-up passes; "FILE" stands for the path
+	} cases[] = {
+		{"owner read-write, LF", "0123456789abcdef\n", 0600, ""},
+		{"owner read only, CRLF", "0123456789abcdef\r\n", 0400, ""},
+		{"group may read", "0123456789abcdef", 0640,
+		 "cipher key file FILE cannot be used: permissions 0640" + refused},
+		{"others may only write", "0123456789abcdef", 0602,
+		 "cipher key file FILE cannot be used: permissions 0602" + refused},
+		{"17 bytes", "0123456789abcdefg", 0600, "invalid cipher key!"},
+		{"two line breaks", "0123456789abcdef\n\n", 0600, "invalid cipher key!"},
+		{"no such file", nullptr, 0600,
+		 "cipher key file FILE cannot be used: No such file or directory"},
+	};
+	for (const auto &c : cases) {
+		TempConfigHome home;
+		const std::string file = home / "key";
+		if (c.content) {
+			WriteFile(file, c.content);
+			ASSERT_EQ(chmod(file.c_str(), c.mode), 0);
+		}
+		const StartupRun run = RunMonitor(
+			home, {"--user_id", "5", "--cipher_key_file", file,
+			       "--record_dir", "rec", "--log_dir", "logs"});
+		if (c.message.empty()) {
+			ASSERT_GE(run.log_lines.size(), 2u) << c.name;
+			EXPECT_EQ(run.log_lines[0],
+				  "Command Line Arguments: --user_id 5 --cipher_key_file " +
+					  file + " --record_dir rec --log_dir logs")
+				<< c.name;
+			EXPECT_EQ(run.log_lines.back(), "monitor thread start fail") << c.name;
+			continue;
+		}
+		std::string message = c.message;
+		const size_t at = message.find("FILE");
+		if (at != std::string::npos)
+			message.replace(at, 4, file);
+		EXPECT_EQ(run.result.status, 255) << c.name;
+		EXPECT_EQ(run.log_lines, std::vector<std::string>{message}) << c.name;
+	}
+}
+
+TEST(Startup, KeyFromStandardInputAndNeverTwoKeys)
+{
+	TempConfigHome home;
+	const std::string command =
+		"XDG_CONFIG_HOME=" + ShellQuote(home.path()) + " DISPLAY= " +
+		ShellQuote(BinPath("vorlix-monitor")) +
+		" --user_id 5 --record_dir rec --log_dir logs --cipher_key_file - ";
+	// Start-up passes with the piped key and ends only for want of a display.
+	std::string out = Shell("printf '0123456789abcdef\\n' | " + command +
+				">/dev/null 2>&1; echo $?");
+	EXPECT_EQ(out, "255\n");
+	std::string log = ReadFile(home / "logs/" + ListDir(home / "logs").at(0));
+	EXPECT_NE(log.find("monitor thread start fail"), std::string::npos) << log;
+	EXPECT_EQ(log.find("invalid cipher key!"), std::string::npos) << log;
+
+	TempConfigHome both;
+	const StartupRun run = RunMonitor(
+		both, With(Valid(), {"--cipher_key_file", "-"}));
+	EXPECT_EQ(run.result.status, 255);
+	EXPECT_EQ(run.log_lines,
+		  std::vector<std::string>{"give the cipher key once: --cipher_key "
+					   "or --cipher_key_file, not both"});
 }
 
 TEST(Startup, EchoJoinsTheArgumentsWithoutTheKey)

@@ -499,11 +499,12 @@ TEST(SingleInstance, UnwritableProgramFolderIsNamedInTheError)
 {
 	MonitorProcess monitor;
 	// Run as an unprivileged user who may read the program folder but not
-	// write into it, so the lock file cannot be created at all.
+	// write into it, and who has no runtime folder to take a lock of their
+	// own in, so the lock file cannot be created at all.
 	Shell("chmod 755 '" + monitor.ProgramDir() + "' && chmod -R 777 '" +
 	      monitor.config.path() + "'");
-	monitor.launcher = {"setpriv", "--reuid=65534", "--regid=65534",
-			    "--clear-groups"};
+	monitor.launcher = {"env", "-u", "XDG_RUNTIME_DIR", "setpriv", "--reuid=65534",
+			    "--regid=65534", "--clear-groups"};
 	monitor.Start(MonitorProcess::Arguments({"--check_interval", "1"}));
 	EXPECT_EQ(monitor.Wait(), 255);
 	const std::string log = monitor.Log();

@@ -333,4 +333,20 @@ TEST(Wayland, GnomeShellWithoutTheExtensionTellsWhatToDoOnItsVersion)
 	monitor.Signal(SIGINT);
 	ASSERT_EQ(monitor.Wait(), 0);
 	EXPECT_TRUE(monitor.Rows().empty()) << monitor.Rows().front().title;
+
+	// Installed for every user (as the Debian package does), it needs only
+	// turning on.
+	const std::string data = TempPath("system-data");
+	Shell("mkdir -p " + data + "/gnome-shell/extensions/vorlix-monitor@vorlix.org && "
+	      "echo {} > " + data + "/gnome-shell/extensions/vorlix-monitor@vorlix.org/metadata.json");
+	MonitorProcess packaged;
+	packaged.launcher = {"env", "XDG_DATA_DIRS=/nonexistent:" + data};
+	packaged.Start(MonitorProcess::Arguments({"--check_interval", "1"}));
+	EXPECT_TRUE(packaged.WaitForLog(
+		"foreground window from GNOME Shell " + version +
+		" without the vorlix-monitor extension (only windows through XWayland are seen: turn "
+		"it on with gnome-extensions enable vorlix-monitor@vorlix.org, then log in again)"))
+		<< packaged.Log();
+	packaged.Signal(SIGINT);
+	ASSERT_EQ(packaged.Wait(), 0);
 }
