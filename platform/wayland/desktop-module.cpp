@@ -12,19 +12,22 @@ namespace {
 ForegroundSource *foreground_source = nullptr;
 InputSource *input_source = nullptr;
 
-// sway first: it is found by its own socket, without the session bus.
+// sway first: it is found by its own socket, without the session bus. The
+// foreign-toplevel list last: sway offers it too, but names no process
+// there, and the others' own channels say more.
 bool StartForeground(std::string *why)
 {
 	if (foreground_source)
 		return true;
-	std::string sway, kwin, gnome;
+	std::string sway, kwin, gnome, toplevels;
 	std::unique_ptr<ForegroundSource> source;
 	if ((source = StartSway(&sway)) || (source = StartKWin(&kwin)) ||
-	    (source = StartGnomeShell(&gnome))) {
+	    (source = StartGnomeShell(&gnome)) || (source = StartForeignToplevel(&toplevels))) {
 		foreground_source = source.release();
 		return true;
 	}
-	*why = "sway: " + sway + "; KWin: " + kwin + "; GNOME Shell: " + gnome;
+	*why = "sway: " + sway + "; KWin: " + kwin + "; GNOME Shell: " + gnome +
+	       "; foreign-toplevel list: " + toplevels;
 	return false;
 }
 

@@ -117,6 +117,8 @@ bool Receive(int fd, uint32_t *type, QByteArray *payload)
 	return ReadAll(fd, payload->data(), length);
 }
 
+} // namespace
+
 // sway passes an X window's WM_NAME through as it is, which ICCCM puts in
 // Latin-1: its tree then is no valid UTF-8, and a JSON parser refuses the
 // whole of it. Each byte of a malformed sequence is taken for a Latin-1
@@ -141,6 +143,8 @@ QByteArray RepairUtf8(const QByteArray &text)
 	}
 	return repaired ? out : text;
 }
+
+namespace {
 
 // The focused node of the tree, depth first; a null object when none.
 QJsonObject FocusedNode(const QJsonObject &node, int depth = 0)

@@ -19,6 +19,12 @@ struct FocusedWindow {
 	uint64_t id = 0;
 	uint32_t pid = 0;
 	std::string title;
+	// What the compositor calls the application (Wayland's app_id; for a
+	// window through XWayland its X class), for a source that knows no pid.
+	std::string app_id;
+	// The source cannot tell a window through XWayland from a native one:
+	// the X server may know it better.
+	bool maybe_xwayland = false;
 };
 
 enum class Answer {
@@ -29,8 +35,9 @@ enum class Answer {
 
 struct DesktopApi {
 	// Picks the foreground source of this session: sway's IPC, KWin through
-	// a script, GNOME Shell through its extension. False when the session
-	// has none of them, with the reason in `why`.
+	// a script, GNOME Shell through its extension, the compositor's
+	// foreign-toplevel list. False when the session has none of them, with
+	// the reason in `why`.
 	bool (*start_foreground)(std::string *why);
 	// What the source says now, brought up to date from what has arrived
 	// without waiting; the D-Bus sources are kept current by the program's

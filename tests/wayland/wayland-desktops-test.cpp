@@ -4,8 +4,11 @@
 // the desktop itself tells it, and the last input comes from the desktop.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <csignal>
+#include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <unistd.h>
@@ -55,6 +58,18 @@ struct TerminalInFront {
 		return monitor.WaitForLog(ChangeLine("Weston 终端", "weston-terminal"), 60);
 	}
 };
+
+// The foreign-toplevel list's windows, activated as a taskbar does.
+std::string Toplevels(const std::string &arguments)
+{
+	return Shell(ShellQuote(BinPath("vorlix-toplevels")) + " " + arguments + " 2>&1");
+}
+
+bool Listed(const std::string &title)
+{
+	return WaitFor(
+		[&] { return Toplevels("list").find("\t" + title + "\t") != std::string::npos; });
+}
 
 } // namespace
 
@@ -118,6 +133,89 @@ TEST(Wayland, SwayRowsNameNativeAndXWaylandWindowsAndKeysMoveTheLastInput)
 		saw_xterm |= is_xterm;
 	}
 	EXPECT_TRUE(saw_foot && saw_xterm);
+}
+
+// labwc, wayfire, and sway with its IPC socket left out: the window in front
+// is the activated one of the compositor's foreign-toplevel list. Two
+// windows of one program (foot, two processes) by executable and title; a
+// key moves the last input; a switch there and back within a tick names
+// only the window in front at the tick; an X program through XWayland by
+// its own executable; a window closed while in front is named no more,
+// and with no window left no row is written. XWayland is not started for
+// the program.
+TEST(Wayland, ForeignToplevelListNamesTheActivatedWindow)
+{
+	auto first = std::make_unique<Background>("foot --title 'Foot 一' sleep 600");
+	ASSERT_TRUE(Listed("Foot 一")) << Toplevels("list");
+	auto second = std::make_unique<Background>("foot --title 'Foot 二' sleep 600");
+	ASSERT_TRUE(Listed("Foot 二")) << Toplevels("list");
+	ASSERT_EQ(Toplevels("activate 'Foot 一'"), "");
+
+	MonitorProcess monitor;
+	monitor.launcher = {"env", "-u", "SWAYSOCK", "-u", "I3SOCK"};
+	monitor.Start(MonitorProcess::Arguments({"--check_interval", "1"}));
+	ASSERT_TRUE(monitor.WaitForLog(ChangeLine("Foot 一", "foot"))) << monitor.Log();
+	ASSERT_TRUE(RowsWritten(monitor, 2));
+	for (const Row &row : monitor.Rows())
+		EXPECT_EQ(row.active_tm, "0") << "no input since the start";
+	// The compositors start XWayland for its first client: the program,
+	// with native windows only, is none.
+	EXPECT_EQ(Shell("pgrep -x Xwayland"), "");
+
+	const long long key_check = monitor.Rows().back().check_tm;
+	ASSERT_EQ(Shell("wtype a && echo typed"), "typed\n");
+	std::vector<Row> rows;
+	ASSERT_TRUE(WaitFor([&] {
+		rows = monitor.Rows();
+		return rows.back().active_tm != "0";
+	})) << "the key was not seen";
+	EXPECT_GE(std::stoll(rows.back().active_tm), key_check);
+	EXPECT_LE(std::stoll(rows.back().active_tm), rows.back().check_tm);
+
+	// There and back at once: the events of both arrive before the tick.
+	ASSERT_EQ(Toplevels("activate 'Foot 二' 'Foot 一'"), "");
+	ASSERT_TRUE(RowsWritten(monitor, monitor.Rows().size() + 2));
+	EXPECT_EQ(monitor.CountInLog("window_title:Foot 二"), 0) << monitor.Log();
+	ASSERT_EQ(Toplevels("activate 'Foot 二'"), "");
+	EXPECT_TRUE(monitor.WaitForLog(ChangeLine("Foot 二", "foot"))) << monitor.Log();
+
+	// A new window comes to the front. In a UTF-8 locale xterm names its
+	// window in Latin-1 (WM_NAME); its class, which the compositor gives as
+	// the app_id, names no program: the X server tells the executable.
+	auto xterm = std::make_unique<Background>(
+		"env LC_ALL=C.UTF-8 xterm -class VorlixTerm -T 'XTerm über' -e sleep 600");
+	ASSERT_TRUE(monitor.WaitForLog(ChangeLine("XTerm über", "xterm"))) << monitor.Log();
+	ASSERT_TRUE(RowsWritten(monitor, monitor.Rows().size() + 1));
+	xterm.reset();
+	ASSERT_TRUE(WaitFor([&] {
+		return monitor.CountInLog(ChangeLine("Foot 二", "foot")) == 2;
+	})) << monitor.Log();
+	const size_t closed = monitor.Rows().size();
+	ASSERT_TRUE(RowsWritten(monitor, closed + 2));
+
+	// No window left, none activated: no row (one may be on its way).
+	first.reset();
+	second.reset();
+	ASSERT_TRUE(WaitFor([] { return Toplevels("list").empty(); })) << Toplevels("list");
+	const size_t none = monitor.Rows().size();
+	std::this_thread::sleep_for(std::chrono::seconds(3));
+	EXPECT_LE(monitor.Rows().size(), none + 1);
+
+	monitor.Signal(SIGINT);
+	ASSERT_EQ(monitor.Wait(), 0);
+	EXPECT_EQ(monitor.CountInLog("foreground window from the compositor's foreign-toplevel list "
+				     "(zwlr_foreign_toplevel_manager_v1)"),
+		  1)
+		<< monitor.Log();
+	rows = monitor.Rows();
+	for (size_t i = 0; i < rows.size(); ++i) {
+		const Row &row = rows[i];
+		const bool foot =
+			row.process == "foot" && (row.title == "Foot 一" || row.title == "Foot 二");
+		const bool xterm_row = row.process == "xterm" && row.title == "XTerm über";
+		EXPECT_TRUE(foot || (xterm_row && i < closed))
+			<< i << ": " << row.process << " " << row.title;
+	}
 }
 
 // sway's socket alone (WAYLAND_DISPLAY not passed on) still makes a Wayland
