@@ -127,7 +127,7 @@ TEST(ApplicationProcess, SeveralProcessesNameOneProgramOrNone)
 
 // GNOME-style ids name the program through the desktop entry: the user's
 // entry hides the system's; quotes, escapes, env and field codes are read
-// as the desktop entry specification says.
+// as freedesktop.org's desktop-entry format has them.
 TEST(ApplicationProcess, DesktopEntryNamesTheRunningProgram)
 {
 	Desktop desktop;
