@@ -4,6 +4,7 @@
 // of the process this test started.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
@@ -98,17 +99,29 @@ private:
 	std::vector<std::pair<std::string, std::string>> saved_;
 };
 
+// A program name of this test's own ("foot-PID"): every process of this
+// user counts, so a real foot or another test's copy running beside this
+// test would be the same program to the rule.
+std::string Own(const std::string &name)
+{
+	return name + "-" + std::to_string(getpid());
+}
+
 } // namespace
 
 // foot, chromium, firefox-esr: the app_id is the executable's file name.
 TEST(ApplicationProcess, AppIdIsTheExecutablesNameCaseAside)
 {
 	Desktop desktop;
-	const uint32_t foot = desktop.Run("foot");
-	EXPECT_EQ(platform::ApplicationProcess("foot"), foot);
-	EXPECT_EQ(platform::ApplicationProcess("FOOT"), foot);
-	EXPECT_EQ(platform::ApplicationProcess("foo"), 0u);
-	EXPECT_EQ(platform::ApplicationProcess("foot2"), 0u);
+	const std::string name = Own("foot");
+	const uint32_t foot = desktop.Run(name);
+	EXPECT_EQ(platform::ApplicationProcess(name), foot);
+	std::string upper = name;
+	for (char &c : upper)
+		c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+	EXPECT_EQ(platform::ApplicationProcess(upper), foot);
+	EXPECT_EQ(platform::ApplicationProcess(name.substr(0, name.size() - 1)), 0u);
+	EXPECT_EQ(platform::ApplicationProcess(name + "2"), 0u);
 	EXPECT_EQ(platform::ApplicationProcess(""), 0u);
 }
 
@@ -117,12 +130,13 @@ TEST(ApplicationProcess, AppIdIsTheExecutablesNameCaseAside)
 TEST(ApplicationProcess, SeveralProcessesNameOneProgramOrNone)
 {
 	Desktop desktop;
-	const std::set<uint32_t> feet = {desktop.Run("foot"), desktop.Run("foot")};
-	EXPECT_EQ(feet.count(platform::ApplicationProcess("foot")), 1u);
+	const std::string foot = Own("foot");
+	const std::set<uint32_t> feet = {desktop.Run(foot), desktop.Run(foot)};
+	EXPECT_EQ(feet.count(platform::ApplicationProcess(foot)), 1u);
 
-	desktop.Run("Tool");
-	desktop.Run("tool");
-	EXPECT_EQ(platform::ApplicationProcess("tool"), 0u);
+	desktop.Run(Own("Tool"));
+	desktop.Run(Own("tool"));
+	EXPECT_EQ(platform::ApplicationProcess(Own("tool")), 0u);
 }
 
 // GNOME-style ids name the program through the desktop entry: the user's
