@@ -118,6 +118,11 @@ TEST(X11Windows, ForegroundFollowsEveryActivation)
 {
 	TestWindows client;
 	const uint32_t a = client.Open("A"), b = client.Open("B");
+	// The window manager focuses a window it maps on its own time; once it
+	// has, no focus of its own comes between the activations below.
+	ASSERT_TRUE(Eventually([&] {
+		return XpropWindows("-root _NET_ACTIVE_WINDOW") == std::vector<WindowHandle>{b};
+	}));
 	for (const uint32_t w : {a, b, a, b}) {
 		ASSERT_TRUE(client.Activate(w));
 		EXPECT_TRUE(Eventually([&] { return platform::ForegroundWindow() == w; }))
